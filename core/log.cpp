@@ -1,0 +1,35 @@
+#include "core/log.h"
+
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+
+#include "core/format.h"
+#include "core/user_paths.h"
+#include "platform/platform.h"
+
+SharedText logPath;
+
+namespace {
+constinit std::mutex logLock;
+}
+
+void openLog() {
+    const std::string folder = userFolder.get() + "Logs";
+    std::error_code error;
+    std::filesystem::create_directories(folder, error);
+    logPath.set(folder + platform::pathSeparator + "Log_" +
+                formatLocalTime(currentSeconds(), "%Y-%m-%d_%H-%M-%S") + ".log");
+}
+
+void logLine(const std::string& text) {
+    const std::lock_guard lock(logLock);
+    const std::string path = logPath.get();
+    if (path.empty()) return;
+    // Opened and closed per line: every finished line is on disk even if the process dies.
+    std::ofstream file(path, std::ios::app);
+    if (!file) return;
+    const std::string line =
+        formatLocalTime(currentSeconds(), "%Y-%m-%d %H:%M:%S") + " - " + text + "\n";
+    file.write(line.data(), static_cast<std::streamsize>(line.size()));
+}

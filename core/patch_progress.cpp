@@ -1,0 +1,3 @@
+#include "core/patch_progress.h"
+
+PatchProgressRecord PatchProgress;

@@ -1,0 +1,54 @@
+// The only interface to the operating system. Everything outside platform/ reaches the system
+// through these functions; platform/posix and platform/win32 implement them.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace platform {
+
+#ifdef _WIN32
+inline constexpr char pathSeparator = '\\';
+#else
+inline constexpr char pathSeparator = '/';
+#endif
+
+// The user's documents folder as the system names it, or nothing when it cannot be determined.
+std::optional<std::u16string> documentsFolder();
+
+// Conversion between the process's narrow code page and UTF-16. Both stop at the first NUL;
+// a conversion the system refuses gives the empty text.
+std::u16string narrowToWide(const char* text);
+std::string wideToNarrow(const char16_t* text);
+
+enum class MessageKind { Notice, Error, Question };
+enum class MessageAnswer { Ok, Yes, No };
+
+// A modal message box without owner window. Without a display the text goes to standard error
+// and the answer is that of a dismissed box.
+MessageAnswer messageBox(const std::string& text, const std::string& caption, MessageKind kind);
+
+// Opens a file or folder with the desktop's handler; failures are silent.
+void shellOpen(const std::u16string& target);
+
+// Starts a program with a parameter string in the given working directory without waiting for it;
+// failures are silent.
+void startProgram(const std::string& file, const std::string& parameters,
+                  const std::string& workingDirectory);
+
+// Deletes one file; false when it could not be deleted.
+bool deleteFile(const std::u16string& path);
+
+// Fills the buffer from the system's secure random source.
+bool secureRandom(void* buffer, std::size_t size);
+
+// Pushes a written file's data to the disk, so that a rename over the old file is durable.
+bool flushFileToDisk(const std::string& path);
+
+// Ends the process normally: static objects are destroyed.
+[[noreturn]] void exitProcess(int status);
+// Ends the process at once, without any clean-up.
+[[noreturn]] void terminateProcess(int status);
+
+}  // namespace platform

@@ -1,0 +1,38 @@
+#include <fcntl.h>
+#include <sys/random.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "platform/platform.h"
+
+namespace platform {
+
+bool secureRandom(void* buffer, std::size_t size) {
+    auto* bytes = static_cast<unsigned char*>(buffer);
+    while (size > 0) {
+        const ssize_t got = getrandom(bytes, size, 0);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        bytes += got;
+        size -= static_cast<std::size_t>(got);
+    }
+    return true;
+}
+
+bool flushFileToDisk(const std::string& path) {
+    const int fd = open(path.c_str(), O_RDONLY);
+    if (fd < 0) return false;
+    const bool ok = fsync(fd) == 0;
+    close(fd);
+    return ok;
+}
+
+void exitProcess(int status) { std::exit(status); }
+
+void terminateProcess(int status) { std::_Exit(status); }
+
+}  // namespace platform

@@ -1,0 +1,82 @@
+#include "core/log.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <set>
+#include <thread>
+
+#include "core/user_paths.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+std::vector<std::string> rawLines() {
+    std::ifstream in(logPath.get(), std::ios::binary);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+TEST(Log, NamesTheFileAfterTheStartTimeInTheLogsFolder) {
+    TempDir dir;
+    useUserFolder(dir);
+    const std::filesystem::path path = logPath.get();
+    EXPECT_EQ(path.parent_path(), dir.path() / "Documents" / "My Games" / "ORV" / "Logs");
+    EXPECT_TRUE(std::filesystem::is_directory(path.parent_path()));
+    EXPECT_TRUE(std::regex_match(path.filename().string(),
+                                 std::regex(R"(Log_\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d\.log)")));
+}
+
+TEST(Log, WritesTimeStampedLinesInCallOrder) {
+    TempDir dir;
+    useUserFolder(dir);
+    logLine("Launcher started - 0.0.2");
+    logLine("");
+    logLine("two\nlines");
+    const auto lines = rawLines();
+    ASSERT_EQ(lines.size(), 4u);
+#ifdef _WIN32
+    const std::string end = "\r";
+#else
+    const std::string end = "";
+#endif
+    const std::string stamp = R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)";
+    EXPECT_TRUE(std::regex_match(lines[0], std::regex(stamp + " - Launcher started - 0\\.0\\.2" + end)));
+    EXPECT_TRUE(std::regex_match(lines[1], std::regex(stamp + " - " + end)));
+    EXPECT_TRUE(std::regex_match(lines[2], std::regex(stamp + " - two" + end)));
+    EXPECT_EQ(lines[3], "lines" + end) << "only the first line of a text carries the time";
+}
+
+TEST(Log, LinesFromManyThreadsNeverInterleave) {
+    TempDir dir;
+    useUserFolder(dir);
+    constexpr int threads = 8, perThread = 200;
+    std::vector<std::thread> writers;
+    for (int t = 0; t < threads; ++t) {
+        writers.emplace_back([t] {
+            const std::string filler(100, static_cast<char>('a' + t));
+            for (int i = 0; i < perThread; ++i) logLine(std::to_string(t) + ":" + filler);
+        });
+    }
+    for (auto& writer : writers) writer.join();
+    const auto messages = logMessages();
+    ASSERT_EQ(messages.size(), static_cast<size_t>(threads * perThread));
+    for (const auto& message : messages) {
+        const int t = message[0] - '0';
+        EXPECT_EQ(message, std::to_string(t) + ":" + std::string(100, static_cast<char>('a' + t)));
+    }
+}
+
+TEST(Log, LosesLinesSilentlyWhenTheFileCannotBeOpened) {
+    TempDir dir;
+    writeFile(dir.file("Documents"), "a file where the documents folder should be");
+    setUserPaths(dir.file("Documents"));
+    openLog();  // the folder cannot be made: no exception, the run goes on unlogged
+    logLine("nowhere");
+    EXPECT_FALSE(std::filesystem::exists(logPath.get()));
+}
+
+}  // namespace

@@ -1,0 +1,59 @@
+#include "tests/support/temp_dir.h"
+
+#include <atomic>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "core/log.h"
+#include "core/user_paths.h"
+
+namespace fs = std::filesystem;
+
+TempDir::TempDir() {
+    static std::atomic<int> counter{0};
+    std::random_device random;
+    path_ = fs::temp_directory_path() /
+            ("orv-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
+    fs::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+    fs::remove_all(path_, ignored);
+}
+
+std::string TempDir::file(const std::string& relative) const { return (path_ / relative).string(); }
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
+void writeFile(const fs::path& path, const std::string& content) {
+    if (path.has_parent_path()) fs::create_directories(path.parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << content;
+}
+
+void useUserFolder(const TempDir& folder) {
+    setUserPaths((folder.path() / "Documents").string());
+    openLog();
+    // A log name has whole seconds: make sure each test starts with its own, empty file.
+    std::error_code ignored;
+    fs::remove(logPath.get(), ignored);
+}
+
+std::vector<std::string> logMessages() {
+    std::ifstream in(logPath.get());
+    std::vector<std::string> messages;
+    for (std::string line; std::getline(in, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        const auto separator = line.find(" - ");
+        messages.push_back(separator == std::string::npos ? line : line.substr(separator + 3));
+    }
+    return messages;
+}

@@ -1,0 +1,30 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// A fresh folder for one test, removed with everything in it at the end of the test.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::filesystem::path& path() const { return path_; }
+    // The path of `relative` inside the folder, as narrow text.
+    std::string file(const std::string& relative) const;
+
+private:
+    std::filesystem::path path_;
+};
+
+std::string readFile(const std::filesystem::path& path);
+void writeFile(const std::filesystem::path& path, const std::string& content);
+
+// Points the user folder at <folder>/Documents/My Games/ORV and opens a fresh log there.
+void useUserFolder(const TempDir& folder);
+
+// The messages of the run's log, without their time stamps.
+std::vector<std::string> logMessages();
