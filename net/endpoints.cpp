@@ -1,5 +1,16 @@
 #include "net/endpoints.h"
 
-const std::string downloadServerUrl = ORV_DOWNLOAD_SERVER_URL;
-const std::string webServiceUrl = ORV_WEB_SERVICE_URL;
-const std::string gameServerAddress = ORV_GAME_SERVER_ADDRESS;
+namespace {
+std::string downloadServer = ORV_DOWNLOAD_SERVER_URL;
+std::string webService = ORV_WEB_SERVICE_URL;
+std::string gameServer = ORV_GAME_SERVER_ADDRESS;
+}  // namespace
+
+const std::string& downloadServerUrl = downloadServer;
+const std::string& webServiceUrl = webService;
+const std::string& gameServerAddress = gameServer;
+
+void overrideEndpoints(const std::string& downloadServerOrigin, const std::string& webServiceOrigin) {
+    downloadServer = downloadServerOrigin;
+    webService = webServiceOrigin;
+}

@@ -4,6 +4,10 @@
 
 #include <string>
 
-extern const std::string downloadServerUrl;  // origin, no trailing "/"
-extern const std::string webServiceUrl;      // origin, no trailing "/"
-extern const std::string gameServerAddress;  // IPv4, no port
+extern const std::string& downloadServerUrl;  // origin, no trailing "/"
+extern const std::string& webServiceUrl;      // origin, no trailing "/"
+extern const std::string& gameServerAddress;  // IPv4, no port
+
+// Points the launcher at other servers. Only the test suites call this, before any transfer;
+// the launcher itself never changes its endpoints.
+void overrideEndpoints(const std::string& downloadServer, const std::string& webService);
