@@ -29,6 +29,12 @@ enum class MessageAnswer { Ok, Yes, No };
 // and the answer is that of a dismissed box.
 MessageAnswer messageBox(const std::string& text, const std::string& caption, MessageKind kind);
 
+// When set, message boxes are answered by this function instead of the user: the test suites
+// use it to take the paths behind a Yes. The launcher itself never sets it.
+using MessageBoxAnswerer = MessageAnswer (*)(const std::string& text, const std::string& caption,
+                                             MessageKind kind);
+inline MessageBoxAnswerer messageBoxAnswerer = nullptr;
+
 // Opens a file or folder with the desktop's handler; failures are silent.
 void shellOpen(const std::u16string& target);
 
@@ -36,6 +42,12 @@ void shellOpen(const std::u16string& target);
 // failures are silent.
 void startProgram(const std::string& file, const std::string& parameters,
                   const std::string& workingDirectory);
+
+// Stores a string value under the given key of the current user's registry, which must exist
+// already: it is never created. False when the key cannot be opened for writing or the value not
+// set; nothing when this system has no registry.
+std::optional<bool> writeGameRegistryValue(const std::string& keyPath, const std::string& name,
+                                           const std::string& data);
 
 // Deletes one file; false when it could not be deleted.
 bool deleteFile(const std::u16string& path);

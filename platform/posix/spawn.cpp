@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <sstream>
 
@@ -38,8 +39,9 @@ bool onPath(const std::string& name) {
     const char* path = std::getenv("PATH");
     std::istringstream folders(path ? path : "");
     for (std::string folder; std::getline(folders, folder, ':');) {
-        if (folder.empty()) folder = ".";
-        if (access((folder + "/" + name).c_str(), X_OK) == 0) return true;
+        // An empty entry means the current directory.
+        const std::string candidate = (folder.empty() ? std::string(".") : folder) + "/" + name;
+        if (access(candidate.c_str(), X_OK) == 0) return true;
     }
     return false;
 }
