@@ -1,0 +1,55 @@
+#include "net/fetch.h"
+
+#include <new>
+
+#include "core/log.h"
+#include "net/curl_handle.h"
+
+namespace {
+
+constexpr int fetchAttempts = 3;
+
+std::size_t appendBody(char* data, std::size_t size, std::size_t count, void* buffer) {
+    const std::size_t bytes = size * count;
+    try {
+        static_cast<std::string*>(buffer)->append(data, bytes);
+    } catch (const std::bad_alloc&) {
+        return 0;  // no exception may cross libcurl; a short count fails the transfer instead
+    }
+    return bytes;
+}
+
+}  // namespace
+
+std::string fetchUrl(const std::string& url) {
+    std::string body;
+    initCurlOnce();
+    for (int attempt = 1; attempt <= fetchAttempts; ++attempt) {
+        const CurlHandle curl(curl_easy_init());
+        if (!curl) {
+            logLine("Failed to initialize cURL");
+            return {};
+        }
+        CURL* const handle = curl.get();
+        curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+        curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, appendBody);
+        curl_easy_setopt(handle, CURLOPT_WRITEDATA, &body);
+        curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+        curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
+        curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
+        applyTransferLimits(handle);
+
+        const CURLcode code = curl_easy_perform(handle);
+        if (code != CURLE_OK) {
+            logLine(std::string("curl_easy_perform() failed: ") + curl_easy_strerror(code));
+            body.clear();
+            continue;
+        }
+        long status = 0;
+        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+        if (status == 200) return body;
+        logLine("HTTP Error: " + std::to_string(status) + " " + url);
+        body.clear();
+    }
+    return {};
+}

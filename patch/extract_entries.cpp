@@ -1,0 +1,141 @@
+#include "patch/extract_entries.h"
+
+#include <archive.h>
+#include <archive_entry.h>
+
+#include <cstddef>
+#include <mutex>
+#include <string_view>
+#include <unordered_map>
+
+#include "core/log.h"
+#include "core/patch_progress.h"
+#include "patch/archive_reader.h"
+
+namespace {
+
+// The entry as the page shows it: without its leading "Astrovance/", widened byte by byte.
+std::u16string shownName(const std::string& entryName) {
+    constexpr std::string_view gameFolder = "Astrovance";
+    std::string name = entryName;
+    const auto at = name.find(gameFolder);
+    if (at != std::string::npos) name.erase(at, gameFolder.size() + 1);
+    std::u16string wide;
+    wide.reserve(name.size());
+    for (const char c : name) wide.push_back(static_cast<unsigned char>(c));
+    return wide;
+}
+
+enum class Outcome { Pending, Extracted, ExtractFailed, NotFound, NoReader, NotOpened };
+
+const char* failureLine(Outcome outcome) {
+    switch (outcome) {
+        case Outcome::ExtractFailed:
+            return "Error when extracting the file";
+        case Outcome::NotFound:
+            return "File in Versionfile not found!";
+        case Outcome::NoReader:
+            return "Could not initialize the archive";
+        case Outcome::NotOpened:
+            return "Error when opening the archive";
+        default:
+            return nullptr;
+    }
+}
+
+// The state of one extraction of many entries. The log stays in the order of `names`: an entry's
+// lines are written once every earlier name has been dealt with, so an archive stored in that
+// order logs each "Patched: " line right before its extraction.
+struct Extraction {
+    const std::vector<std::string>& names;
+    bool announceNames;
+    const std::function<void()>& entryDone;
+    std::vector<Outcome> outcomes;
+    std::vector<bool> announced;                                       // "Patched: " written
+    std::unordered_map<std::string, std::vector<std::size_t>> wanted;  // name -> positions
+    std::size_t next;  // the first position whose lines are not written yet
+};
+
+void announce(Extraction& run, std::size_t i) {
+    if (run.announceNames && !run.announced[i]) logLine("Patched: " + run.names[i]);
+    run.announced[i] = true;
+}
+
+// Writes the lines of every finished entry that is next in order.
+void flush(Extraction& run) {
+    while (run.next < run.names.size() && run.outcomes[run.next] != Outcome::Pending) {
+        announce(run, run.next);
+        if (const char* line = failureLine(run.outcomes[run.next])) logLine(line);
+        if (run.entryDone) run.entryDone();
+        ++run.next;
+    }
+}
+
+bool failAll(Extraction& run, Outcome outcome) {
+    for (const auto& [name, indices] : run.wanted)
+        for (const std::size_t i : indices) run.outcomes[i] = outcome;
+    run.wanted.clear();
+    return false;
+}
+
+// One pass from the first header. True when a fatal extraction error cut it short and the
+// entries still wanted deserve a fresh reader, as a separate extraction of each would give them.
+bool extractionPass(Extraction& run, const std::string& archivePath) {
+    ArchiveReader reader = newZipReader();
+    if (!reader) return failAll(run, Outcome::NoReader);
+    if (!openArchiveFile(reader.get(), archivePath)) return failAll(run, Outcome::NotOpened);
+
+    archive_entry* entry = nullptr;
+    while (!run.wanted.empty() && archive_read_next_header(reader.get(), &entry) == ARCHIVE_OK) {
+        const char* pathname = archive_entry_pathname(entry);
+        const auto found = pathname ? run.wanted.find(pathname) : run.wanted.end();
+        if (found == run.wanted.end()) {
+            archive_read_data_skip(reader.get());
+            continue;
+        }
+        // The first entry of a name is the one extracted, as a search from the front finds.
+        const std::vector<std::size_t> indices = std::move(found->second);
+        run.wanted.erase(found);
+
+        if (indices.front() == run.next) announce(run, run.next);
+        PatchProgress.fileName.set(shownName(run.names[indices.front()]));
+        const int result = archive_read_extract(reader.get(), entry, secureExtractFlags());
+        for (const std::size_t i : indices)
+            run.outcomes[i] = result == ARCHIVE_OK ? Outcome::Extracted : Outcome::ExtractFailed;
+        flush(run);
+        if (result == ARCHIVE_FATAL) return true;
+    }
+    return false;
+}
+
+void extract(const std::string& archivePath, const std::vector<std::string>& names, bool announce,
+             const std::function<void()>& entryDone) {
+    if (names.empty()) return;
+    PatchProgress.phase = Patching;
+    const std::lock_guard lock(PatchProgress.transferLock);
+    PatchProgress.fileName.set(shownName(names.front()));
+    Extraction run{names,
+                   announce,
+                   entryDone,
+                   std::vector<Outcome>(names.size(), Outcome::Pending),
+                   std::vector<bool>(names.size(), false),
+                   {},
+                   0};
+    for (std::size_t i = 0; i < names.size(); ++i) run.wanted[names[i]].push_back(i);
+    while (!run.wanted.empty() && extractionPass(run, archivePath)) {
+    }
+    for (Outcome& outcome : run.outcomes)
+        if (outcome == Outcome::Pending) outcome = Outcome::NotFound;
+    flush(run);
+}
+
+}  // namespace
+
+void extractEntry(const std::string& archivePath, const std::string& entryName) {
+    extract(archivePath, {entryName}, false, {});
+}
+
+void extractEntries(const std::string& archivePath, const std::vector<std::string>& entryNames,
+                    const std::function<void()>& entryDone) {
+    extract(archivePath, entryNames, true, entryDone);
+}

@@ -1,0 +1,61 @@
+#include "patch/patch_script.h"
+
+#include <filesystem>
+#include <sstream>
+
+#include "core/ini_document.h"
+#include "core/log.h"
+#include "core/text.h"
+#include "net/fetch.h"
+#include "platform/platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const std::string deleteKeyword = "DELETE =";
+const std::string runKeyword = "RUN =";
+
+// The server writes its paths for Windows; elsewhere a backslash is a folder break as well.
+std::string toLocalSeparators(std::string path) {
+    if constexpr (platform::pathSeparator != '\\') {
+        for (char& c : path)
+            if (c == '\\') c = platform::pathSeparator;
+    }
+    return path;
+}
+
+// The trimmed text after the first occurrence of `keyword`, joined onto `folder`.
+fs::path argumentPath(const fs::path& folder, const std::string& line, std::size_t keywordAt,
+                      const std::string& keyword) {
+    const std::string argument = IniDocument::trim(line.substr(keywordAt + keyword.size()));
+    return folder / fs::path(toLocalSeparators(argument));
+}
+
+std::string scriptUrl(const std::string& updateUrl, const std::string& name) {
+    const auto slash = updateUrl.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : updateUrl.substr(0, slash);
+    return folder + "/" + name;
+}
+
+}  // namespace
+
+void runPatchScript(bool isPre, const std::string& updateUrl) {
+    const fs::path currentDirectory = fs::current_path();
+    const std::string body =
+        fetchUrl(scriptUrl(updateUrl, isPre ? "PrePatch.ini" : "PostPatch.ini"));
+    if (body.empty()) return;
+
+    std::istringstream lines(body);
+    for (std::string line; std::getline(lines, line);) {
+        line = IniDocument::trim(line);
+        if (const auto at = line.find(deleteKeyword); at != std::string::npos) {
+            const std::u16string target =
+                argumentPath(currentDirectory, line, at, deleteKeyword).u16string();
+            if (!platform::deleteFile(target))
+                logLine("Error deleting the file:" + toNarrow(target));
+        } else if (const auto at = line.find(runKeyword); at != std::string::npos) {
+            platform::shellOpen(argumentPath(currentDirectory, line, at, runKeyword).u16string());
+        }
+    }
+}

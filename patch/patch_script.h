@@ -1,0 +1,10 @@
+// The pre- and post-patch scripts that frame every update: lines "DELETE = <path>" and
+// "RUN = <path>", fetched from the update's folder on the download server.
+#pragma once
+
+#include <string>
+
+// Fetches PrePatch.ini (`isPre`) or PostPatch.ini beside the update at `updateUrl` and carries out
+// its lines in order. A missing script is no error. Paths are joined onto the current directory
+// (the installation root); absolute ones stand for themselves.
+void runPatchScript(bool isPre, const std::string& updateUrl);

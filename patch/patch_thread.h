@@ -1,0 +1,16 @@
+// The patch thread that the browser host starts, detached, on every load of the patcher page.
+#pragma once
+
+#include <atomic>
+#include <string>
+
+// True while a patch run executes; lets only one run exist at a time.
+extern std::atomic<bool> patchRunning;
+
+// One patch run against the download server, unless another is in progress (then it ends at
+// once and touches nothing). Afterwards `patchRunning` is false and the phase is Complete, also
+// when the run failed with an error.
+void patchThread();
+
+// The same against another download server origin (tests, local demo data).
+void patchThreadFrom(const std::string& serverUrl);

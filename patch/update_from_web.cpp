@@ -1,0 +1,223 @@
+#include "patch/update_from_web.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <thread>
+
+#include "core/ini_document.h"
+#include "core/log.h"
+#include "core/patch_progress.h"
+#include "core/text.h"
+#include "integrity/checksum.h"
+#include "integrity/exclusions.h"
+#include "integrity/thread_pool.h"
+#include "net/download.h"
+#include "net/fetch.h"
+#include "patch/updates.h"
+#include "platform/platform.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr char separator = platform::pathSeparator;
+const std::string gameFolderName = "Astrovance";
+
+bool isSeparator(char c) {
+    return c == '/' || c == '\\';
+}
+
+// Calls `visit` with every element between separators; doubled separators give no element.
+template <class Visit>
+void forEachElement(std::string_view path, Visit visit) {
+    std::size_t start = 0;
+    while (start < path.size()) {
+        std::size_t end = start;
+        while (end < path.size() && !isSeparator(path[end])) ++end;
+        if (end > start) visit(path.substr(start, end - start));
+        start = end + 1;
+    }
+}
+
+// Only what lexically stays below the game folder and names a file there.
+bool isInsideKey(std::string_view key) {
+    if (key.empty() || isSeparator(key.front())) return false;
+    // A drive ("C:") or an alternate data stream on Windows; never a file of the game.
+    if (key.find(':') != std::string_view::npos) return false;
+    if (key.find('\0') != std::string_view::npos) return false;
+    bool namesFile = false;
+    bool climbs = false;
+    forEachElement(key, [&](std::string_view element) {
+        // Windows drops trailing dots and blanks, so ".. " and "..." climb there as ".." does.
+        if (element != "." && element.find_last_not_of(". ") == std::string_view::npos)
+            climbs = true;
+        if (element != ".") namesFile = true;
+    });
+    return namesFile && !climbs;
+}
+
+std::string nativeSeparators(std::string path) {
+    std::replace_if(path.begin(), path.end(), isSeparator, separator);
+    return path;
+}
+
+std::string joinRoot(const std::string& root, const std::string& relative) {
+    if (root.empty()) return relative;
+    return isSeparator(root.back()) ? root + relative : root + separator + relative;
+}
+
+// True when `path` is `folder` itself or lies below it; both absolute and resolved.
+bool liesBelow(const fs::path& path, const fs::path& folder) {
+    return std::mismatch(folder.begin(), folder.end(), path.begin(), path.end()).first ==
+           folder.end();
+}
+
+// The key as a URL path: "/" stays, and every byte that a URL cannot carry as it is (blanks,
+// "%", "#", "?", control and non-ASCII bytes) is percent-encoded. Game files have blanks in their
+// names, and libcurl refuses a URL that holds one.
+std::string urlPath(const std::string& key) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string path;
+    path.reserve(key.size());
+    for (const char c : key) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = byte > 0x20 && byte < 0x7F &&
+                           std::string_view("\"%<>\\^`{|}#?").find(c) == std::string_view::npos;
+        if (plain) {
+            path += c;
+        } else {
+            path += '%';
+            path += hex[byte >> 4];
+            path += hex[byte & 0x0F];
+        }
+    }
+    return path;
+}
+
+void updateOneFile(const std::string& key, const std::string& checksum, const std::string& root,
+                   const std::string& folder, const std::string& gameFolder, const ScanIndex& index,
+                   std::atomic<std::int32_t>& downloadedCount, double entryCount) {
+    const auto target = resolveManifestKey(root, key);
+    if (!target) {
+        logLine("Unsafe path in manifest skipped: " + key);
+        return;
+    }
+    if (isExcluded(target->localText)) {
+        ++excludedCount;
+        return;
+    }
+    if (!isFileNeeded(index, *target, checksum)) return;
+    if (!staysInGameFolder(*target, gameFolder)) {
+        logLine("Unsafe path in manifest skipped: " + key);
+        return;
+    }
+
+    const std::string urlKey = forwardSlashes(key);
+    {
+        const std::lock_guard lock(PatchProgress.transferLock);
+        PatchProgress.fileName.set(toWide(urlKey));
+        downloadFile(folder + "/" + urlPath(urlKey), target->localText, urlKey, checksum, false);
+    }
+    const std::int32_t downloaded = ++downloadedCount;
+    PatchProgress.overallProgress.exchange(
+        static_cast<std::int32_t>(downloaded * 100.0 / entryCount));
+}
+
+}  // namespace
+
+std::optional<ManifestTarget> resolveManifestKey(const std::string& root, const std::string& key) {
+    if (!isInsideKey(key)) return std::nullopt;
+    ManifestTarget target;
+    target.relative = gameFolderName + separator + nativeSeparators(key);
+    target.localText = joinRoot(root, target.relative);
+    return target;
+}
+
+std::string resolvedGameFolder(const std::string& root) {
+    std::error_code error;
+    const fs::path folder = fs::weakly_canonical(fs::path(joinRoot(root, gameFolderName)), error);
+    return error ? std::string() : folder.string();
+}
+
+bool staysInGameFolder(const ManifestTarget& target, const std::string& gameFolder) {
+    if (gameFolder.empty()) return true;  // the lexical check has to do
+    return liesBelow(fs::weakly_canonical(fs::path(target.localText)), fs::path(gameFolder));
+}
+
+std::string pathKey(std::string_view path) {
+    std::string key;
+    key.reserve(path.size() + 1);
+    if (!path.empty() && isSeparator(path.front())) key += '/';
+    bool first = true;
+    forEachElement(path, [&](std::string_view element) {
+        if (!first) key += '/';
+        key += element;
+        first = false;
+    });
+    // "a/b/" has an empty last element and is not the same path as "a/b".
+    if (!first && isSeparator(path.back())) key += '/';
+    return key;
+}
+
+ScanIndex indexScannedFiles(const std::vector<ScannedFile>& files) {
+    ScanIndex index;
+    index.reserve(files.size());
+    for (const ScannedFile& file : files) index.try_emplace(pathKey(file.relativePath), &file);
+    return index;
+}
+
+bool isFileNeeded(const ScanIndex& index, const ManifestTarget& target,
+                  const std::string& checksum) {
+    const auto found = index.find(pathKey(target.relative));
+    if (found != index.end()) return formatChecksum(found->second->checksum) != checksum;
+    return !fs::exists(fs::path(target.localText));
+}
+
+std::string updateFolder(const std::string& updateUrl) {
+    const auto slash = updateUrl.rfind('/');
+    return slash == std::string::npos ? updateUrl : updateUrl.substr(0, slash);
+}
+
+std::string forwardSlashes(std::string key) {
+    std::replace(key.begin(), key.end(), '\\', '/');
+    return key;
+}
+
+unsigned updateWorkerCount() {
+    return std::max(1u, std::thread::hardware_concurrency() / 2);
+}
+
+void updateFilesFromWeb(const std::string& updateUrl, const std::string& root) {
+    const std::map<std::string, std::string> manifest =
+        IniDocument::parsePairs(fetchUrl(updateUrl));
+    const std::string folder = updateFolder(updateUrl);
+    const std::string gameFolder = resolvedGameFolder(root);
+    const ScanIndex index = indexScannedFiles(scannedFiles);
+    const double entryCount = static_cast<double>(manifest.size());
+
+    std::atomic<std::int32_t> downloadedCount{0};
+    {
+        ThreadPool pool(updateWorkerCount());
+        for (const auto& [key, checksum] : manifest) {
+            pool.enqueue(
+                [key, checksum, &root, &folder, &gameFolder, &index, &downloadedCount, entryCount] {
+                    // A failing file must not take the process down: the pool runs jobs unguarded.
+                    try {
+                        updateOneFile(key, checksum, root, folder, gameFolder, index,
+                                      downloadedCount, entryCount);
+                    } catch (const std::exception& error) {
+                        logLine("Error updating file " + key + ": " + error.what());
+                    } catch (...) {
+                        logLine("Error updating file " + key);
+                    }
+                });
+        }
+    }
+    PatchProgress.overallProgress.exchange(100);
+    logLine("Total number of data to be processed: " + std::to_string(manifest.size()));
+}

@@ -1,0 +1,53 @@
+// The checks that both kinds of update make for one manifest entry: where its file lies, whether
+// that place is safe to write, and whether the installation needs the file.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "integrity/scan.h"
+
+// Where a manifest key lands in the installation. Keys come from a server that writes Windows
+// paths: "\" and "/" both separate folders.
+struct ManifestTarget {
+    std::string relative;   // "Astrovance" and the key, native separators
+    std::string localText;  // the root joined with `relative`
+};
+
+// The file of `key` below the game folder of `root`, or nothing when the key is absolute, holds a
+// drive or stream name or a ".." element, or names no file.
+std::optional<ManifestTarget> resolveManifestKey(const std::string& root, const std::string& key);
+
+// The game folder below `root`, absolute and with every existing link resolved; empty when the
+// system cannot tell.
+std::string resolvedGameFolder(const std::string& root);
+
+// False when a link on disk leads the target out of `gameFolder` (a resolvedGameFolder text).
+// Asked only before a file is written: it costs a look at every folder of the path.
+bool staysInGameFolder(const ManifestTarget& target, const std::string& gameFolder);
+
+// A path as a lookup key: its elements split at "/" and "\", letters kept exactly, so two texts
+// give the same key exactly when they are equal as paths.
+std::string pathKey(std::string_view path);
+
+// The first record of `files` per path key. Built once per update, after the scan: the records
+// must stay where they are while the index is used.
+using ScanIndex = std::unordered_map<std::string, const ScannedFile*>;
+ScanIndex indexScannedFiles(const std::vector<ScannedFile>& files);
+
+// True when the file of `target` must be fetched: its scanned checksum differs from `checksum`,
+// or it was not scanned and does not exist. A file on disk without a record is left alone.
+bool isFileNeeded(const ScanIndex& index, const ManifestTarget& target,
+                  const std::string& checksum);
+
+// The update's folder on the server: the URL up to its last "/", or the whole URL without one.
+std::string updateFolder(const std::string& updateUrl);
+
+// The key with every "\" turned into "/", as the server and the archive name the file.
+std::string forwardSlashes(std::string key);
+
+// Half the logical processors, at least one: the updates leave room for the transfer itself.
+unsigned updateWorkerCount();

@@ -1,0 +1,156 @@
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <map>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "core/ini_document.h"
+#include "core/log.h"
+#include "core/patch_progress.h"
+#include "core/text.h"
+#include "integrity/checksum.h"
+#include "integrity/exclusions.h"
+#include "integrity/thread_pool.h"
+#include "net/download.h"
+#include "net/fetch.h"
+#include "patch/extract_entries.h"
+#include "patch/update_from_web.h"
+#include "patch/updates.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int archiveDownloads = 3;
+
+// Makes sure the archive at `zipPath` matches `expected`, with at most three downloads. Whatever
+// is there afterwards is used: a wrong archive shows up entry by entry.
+void obtainArchive(const std::string& updateUrl, const std::string& zipPath,
+                   const std::string& expected) {
+    for (int downloads = 0;; ++downloads) {
+        std::error_code error;
+        const bool present = fs::exists(zipPath, error);
+        if (present && formatChecksum(hashFile(zipPath)) == expected) {
+            logLine("ZIP hash matches, download successful.");
+            return;
+        }
+        if (downloads == archiveDownloads) {
+            logLine("Failed to download ZIP correctly after " + std::to_string(downloads) +
+                    " attempts.");
+            return;
+        }
+        logLine(present ? "ZIP hash does not match, attempting to resume download..."
+                        : "ZIP file not found, starting download...");
+        PatchProgress.phase = Downloading;
+        PatchProgress.downloadName.set(toWide(zipPath));
+        downloadFile(updateUrl, zipPath, "", expected, false);
+    }
+}
+
+struct EntryCounts {
+    std::atomic<std::int32_t> processed{0};  // entries extracted (or tried)
+    std::atomic<std::int32_t> handled{0};    // entries examined and not excluded
+    double total = 0;
+
+    void handle() {
+        const std::int32_t done = ++handled;
+        PatchProgress.overallProgress.exchange(static_cast<std::int32_t>(done * 100.0 / total));
+    }
+};
+
+// The checks for one entry; a needed entry is only noted, the extraction comes after the pool.
+void checkEntry(std::size_t position, const std::string& key, const std::string& checksum,
+                const std::string& root, const std::string& gameFolder, const ScanIndex& index,
+                EntryCounts& counts, std::vector<std::size_t>& needed, std::mutex& neededLock) {
+    const auto target = resolveManifestKey(root, key);
+    if (!target) {
+        logLine("Unsafe path in manifest skipped: " + key);
+        return;
+    }
+    if (isExcluded(target->localText)) {
+        ++excludedCount;
+        return;
+    }
+    if (isFileNeeded(index, *target, checksum)) {
+        if (!staysInGameFolder(*target, gameFolder)) {
+            logLine("Unsafe path in manifest skipped: " + key);
+            return;
+        }
+        const std::lock_guard lock(neededLock);
+        needed.push_back(position);
+        return;
+    }
+    counts.handle();
+}
+
+}  // namespace
+
+void updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
+    const auto started = std::chrono::steady_clock::now();
+    const std::string zipPath = root + "/ORV.zip";
+    const std::string folder = updateFolder(updateUrl);
+    logLine("Starting ZIP Extraction");
+
+    const std::map<std::string, std::string> manifest =
+        IniDocument::parsePairs(fetchUrl(folder + "/hashes.ini"));
+    const std::map<std::string, std::string> fullInfo =
+        IniDocument::parsePairs(fetchUrl(folder + "/full.ini"));
+    const auto fullZip = fullInfo.find("full.zip");
+    obtainArchive(updateUrl, zipPath, fullZip == fullInfo.end() ? std::string() : fullZip->second);
+    PatchProgress.fileProgress.exchange(100);
+
+    const std::vector<std::pair<std::string, std::string>> entries(manifest.begin(),
+                                                                   manifest.end());
+    const std::string gameFolder = resolvedGameFolder(root);
+    const ScanIndex index = indexScannedFiles(scannedFiles);
+    EntryCounts counts;
+    counts.total = static_cast<double>(entries.size());
+
+    // The checks run in parallel; the needed entries are then extracted in one pass over the
+    // archive instead of one pass each.
+    std::vector<std::size_t> needed;
+    std::mutex neededLock;
+    {
+        ThreadPool pool(updateWorkerCount());
+        for (std::size_t position = 0; position < entries.size(); ++position) {
+            pool.enqueue(
+                [position, &entries, &root, &gameFolder, &index, &counts, &needed, &neededLock] {
+                    const auto& [key, checksum] = entries[position];
+                    // A failing entry must not take the process down: the pool runs jobs unguarded.
+                    try {
+                        checkEntry(position, key, checksum, root, gameFolder, index, counts, needed,
+                                   neededLock);
+                    } catch (const std::exception& error) {
+                        logLine("Error checking file " + key + ": " + error.what());
+                    } catch (...) {
+                        logLine("Error checking file " + key);
+                    }
+                });
+        }
+    }
+
+    std::sort(needed.begin(), needed.end());
+    std::vector<std::string> entryNames;
+    entryNames.reserve(needed.size());
+    for (const std::size_t position : needed)
+        entryNames.push_back("Astrovance/" + forwardSlashes(entries[position].first));
+    extractEntries("ORV.zip", entryNames, [&counts] {
+        ++counts.processed;
+        counts.handle();
+    });
+
+    PatchProgress.overallProgress.exchange(100);
+    logLine("Total number of data: " + std::to_string(manifest.size()));
+    logLine("Number of processed data: " + std::to_string(counts.processed.load()));
+    logLine("Exceptions: " + std::to_string(excludedCount.load()));
+    const std::chrono::duration<double> took = std::chrono::steady_clock::now() - started;
+    char seconds[64];
+    std::snprintf(seconds, sizeof seconds, "%f", took.count());
+    logLine(std::string("The processing took: ") + seconds + " seconds");
+}

@@ -1,0 +1,11 @@
+// The two kinds of update that the patch run applies, each given the update's URL and the
+// installation root. Both block until every file of the update has been dealt with.
+#pragma once
+
+#include <string>
+
+// "inc": the files of the update's manifest that are missing or differ, one download at a time.
+void updateFilesFromWeb(const std::string& updateUrl, const std::string& root);
+
+// "full": the archive at `updateUrl`, kept as ORV.zip, and the entries of it that differ.
+void updateFilesFromZip(const std::string& updateUrl, const std::string& root);

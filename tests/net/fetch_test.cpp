@@ -1,0 +1,138 @@
+#include "net/fetch.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "net/stall_limit.h"
+#include "tests/support/http_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+// One row: what the server answers, what fetchUrl must return, the log it must leave. "{url}"
+// in a log line stands for the fetched URL.
+struct FetchCase {
+    const char* name;
+    std::vector<std::pair<std::string, std::vector<HttpAnswer>>> scripts;
+    std::string result;
+    std::vector<std::string> log;
+    int requests;  // of "/doc"
+    int stallSeconds = defaultStallSeconds;
+};
+
+const std::string body = "[LAUNCHER]\r\nVersion=0.0.3\r\n";
+
+std::vector<std::string> repeated(const std::string& line, int times) {
+    return std::vector<std::string>(static_cast<std::size_t>(times), line);
+}
+
+const FetchCase fetchCases[] = {
+    {"ok", {{"/doc", {answer(200, body)}}}, body, {}, 1},
+    {"okWithEmptyBody", {{"/doc", {answer(200)}}}, "", {}, 1},
+    {"binaryBodyUnchanged",
+     {{"/doc", {answer(200, std::string("a\0b\r\n\xff", 6))}}},
+     std::string("a\0b\r\n\xff", 6),
+     {},
+     1},
+    {"serverErrorThreeTimes", {{"/doc", {answer(500, "broken")}}}, "",
+     repeated("HTTP Error: 500 {url}", 3), 3},
+    {"serverErrorThenOk", {{"/doc", {answer(500, "broken"), answer(200, body)}}}, body,
+     {"HTTP Error: 500 {url}"}, 2},
+    {"notFoundThreeTimes", {{"/doc", {answer(404, "missing")}}}, "",
+     repeated("HTTP Error: 404 {url}", 3), 3},
+    {"noContentIsNotOk", {{"/doc", {answer(204)}}}, "", repeated("HTTP Error: 204 {url}", 3), 3},
+    {"redirectFollowed",
+     {{"/doc", {redirectTo("/moved")}}, {"/moved", {answer(200, "final body")}}},
+     "final body",
+     {},
+     1},
+    {"permanentRedirectFollowed",
+     {{"/doc", {redirectTo("/moved", 301)}}, {"/moved", {answer(404)}}},
+     "",
+     repeated("HTTP Error: 404 {url}", 3),
+     3},
+    {"cutOffThenWhole",
+     {{"/doc", {answer(200, std::string(4000, 'x'), Delivery::CutOff), answer(200, body)}}},
+     body,
+     {"curl_easy_perform() failed: Transferred a partial file"},
+     2},
+    {"chunkedBody", {{"/doc", {answer(200, std::string(100000, 'c'), Delivery::Chunked)}}},
+     std::string(100000, 'c'), {}, 1},
+    {"stalledBodyThenWhole",
+     {{"/doc", {answer(200, "xy", Delivery::Stall), answer(200, body)}}},
+     body,
+     {"curl_easy_perform() failed: Timeout was reached"},
+     2,
+     1},
+    {"silentServerThenWhole",
+     {{"/doc", {answer(200, body, Delivery::Silent), answer(200, body)}}},
+     body,
+     {"curl_easy_perform() failed: Timeout was reached"},
+     2,
+     1},
+    {"redirectLoopEnds",
+     {{"/doc", {redirectTo("/doc")}}},
+     "",
+     repeated("curl_easy_perform() failed: Number of redirects hit maximum amount", 3),
+     3 * 31},
+};
+
+class FetchTable : public testing::TestWithParam<FetchCase> {
+protected:
+    void SetUp() override { useUserFolder(folder); }
+    void TearDown() override { setStallSeconds(defaultStallSeconds); }
+
+    TempDir folder;
+};
+
+TEST_P(FetchTable, AnswersResultAndLog) {
+    const FetchCase& row = GetParam();
+    HttpServer server;
+    for (const auto& [path, answers] : row.scripts) server.script(path, answers);
+    setStallSeconds(row.stallSeconds);
+
+    const std::string url = server.url("/doc");
+    EXPECT_EQ(fetchUrl(url), row.result);
+
+    std::vector<std::string> expectedLog;
+    for (std::string line : row.log) {
+        if (const auto at = line.find("{url}"); at != std::string::npos) line.replace(at, 5, url);
+        expectedLog.push_back(line);
+    }
+    EXPECT_EQ(logMessages(), expectedLog);
+    EXPECT_EQ(server.requests("/doc"), row.requests);
+}
+
+INSTANTIATE_TEST_SUITE_P(Rows, FetchTable, testing::ValuesIn(fetchCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST(Fetch, UnreachableServerCostsThreeAttempts) {
+    TempDir folder;
+    useUserFolder(folder);
+    std::string url;
+    {
+        HttpServer gone;
+        url = gone.url("/version.ini");
+    }
+    EXPECT_EQ(fetchUrl(url), "");
+    EXPECT_EQ(logMessages(),
+              repeated("curl_easy_perform() failed: Couldn't connect to server", 3));
+}
+
+TEST(Fetch, QueryReachesServerUnescapedAndScriptedPerQuery) {
+    TempDir folder;
+    useUserFolder(folder);
+    HttpServer server;
+    server.script("/launcher_client/index.php?a=getaccount&token=abc", {answer(200, "{\"a\":1}")});
+    server.script("/launcher_client/index.php", {answer(500)});
+    EXPECT_EQ(fetchUrl(server.url("/launcher_client/index.php?a=getaccount&token=abc")),
+              "{\"a\":1}");
+    EXPECT_EQ(server.requests("/launcher_client/index.php"), 1);
+    EXPECT_EQ(server.requestLog(),
+              std::vector<std::string>{"/launcher_client/index.php?a=getaccount&token=abc"});
+}
+
+}  // namespace

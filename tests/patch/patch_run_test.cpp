@@ -1,0 +1,207 @@
+// The run's decisions, seen from outside: what the server is asked for, what the log and the
+// client settings say, and the progress record. Updates of a third type apply nothing but their
+// scripts, so these tests need no files to update.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "patch/patch_run.h"
+#include "patch/patch_thread.h"
+#include "tests/patch/patch_fixture.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class PatchRunTest : public PatchTest {
+protected:
+    WorkingFolder inRoot{root};
+
+    void serveVersionFile(const std::string& text) {
+        server.script("/version.ini", {answer(200, text)});
+    }
+    // Scripts that leave a trace: the pre script deletes a marker file, the post script another.
+    void serveScripts(const std::string& version) {
+        writeFile(root / ("pre " + version), "x");
+        writeFile(root / ("post " + version), "x");
+        server.script("/u/" + version + "/PrePatch.ini",
+                      {answer(200, "DELETE = pre " + version + "\n")});
+        server.script("/u/" + version + "/PostPatch.ini",
+                      {answer(200, "DELETE = post " + version + "\n")});
+    }
+    bool scriptsRan(const std::string& version) const {
+        return !fs::exists(root / ("pre " + version)) && !fs::exists(root / ("post " + version));
+    }
+    int scriptRequests(const std::string& version) const {
+        return server.requests("/u/" + version + "/PrePatch.ini") +
+               server.requests("/u/" + version + "/PostPatch.ini");
+    }
+};
+
+TEST_F(PatchRunTest, SameVersionIsUpToDateWithoutScanOrScript) {
+    setClientVersion("1.4");
+    serveVersionFile("[CurrentVersion]\nVersion = 1.4\n[Updates]\n1.4 = other, /u/1.4/x.ini\n");
+    serveScripts("1.4");
+    PatchProgress.step = 3;
+    PatchProgress.stepCount = 5;
+
+    patchRunMain(server.url());
+
+    EXPECT_EQ(PatchProgress.fileProgress, 100);
+    EXPECT_EQ(PatchProgress.overallProgress, 100);
+    EXPECT_EQ(PatchProgress.step, 3);
+    EXPECT_EQ(PatchProgress.stepCount, 5);
+    EXPECT_EQ(scanCount(), 0);
+    EXPECT_FALSE(fs::exists(hashesPath.get()));
+    EXPECT_EQ(server.requestLog(), std::vector<std::string>{"/version.ini"});
+    EXPECT_EQ(clientVersion(), "1.4");
+}
+
+TEST_F(PatchRunTest, ClientAboveServerInByteOrderStartsOverAndAppliesTheList) {
+    // 1.10 sorts below 1.9: the server does not know 1.9 as lower, so everything up to 1.10 runs.
+    setClientVersion("1.9");
+    serveVersionFile(
+        "[CurrentVersion]\nVersion = 1.10\n"
+        "[Updates]\n"
+        "1.9 = other, /u/1.9/x.ini\n"
+        "1.1 = other, /u/1.1/x.ini\n"
+        "1.2 = other, /u/1.2/x.ini\n"
+        "1.10 = other, /u/1.10/x.ini\n");
+    for (const char* version : {"1.1", "1.10", "1.2", "1.9"}) serveScripts(version);
+
+    patchRunMain(server.url());
+
+    EXPECT_TRUE(scriptsRan("1.1"));
+    EXPECT_TRUE(scriptsRan("1.10"));
+    EXPECT_EQ(scriptRequests("1.2"), 0) << "1.2 sorts above 1.10";
+    EXPECT_EQ(scriptRequests("1.9"), 0);
+    EXPECT_EQ(PatchProgress.stepCount, 4);
+    EXPECT_EQ(PatchProgress.step, 4) << "skipped updates still count as steps";
+    EXPECT_EQ(scanCount(), 4) << "one scan per listed update, skipped ones included";
+    EXPECT_TRUE(fs::exists(hashesPath.get()));
+    EXPECT_EQ(clientVersion(), "1.10");
+    EXPECT_EQ(lastAppliedVersion, "1.10");
+    EXPECT_EQ(server.requests("/u/1.1/x.ini"), 0) << "a third type fetches no manifest";
+}
+
+TEST_F(PatchRunTest, ScriptsFrameEachUpdateInVersionOrder) {
+    setClientVersion("1.0");
+    serveVersionFile(
+        "[CurrentVersion]\nVersion = 1.2\n[Updates]\n1.2 = x, /u/1.2/x.ini\n1.1 = y, "
+        "/u/1.1/y.ini\n");
+    serveScripts("1.1");
+    serveScripts("1.2");
+
+    patchRunMain(server.url());
+
+    EXPECT_EQ(
+        server.requestLog(),
+        (std::vector<std::string>{"/version.ini", "/u/1.1/PrePatch.ini", "/u/1.1/PostPatch.ini",
+                                  "/u/1.2/PrePatch.ini", "/u/1.2/PostPatch.ini"}));
+    EXPECT_EQ(clientVersion(), "1.2");
+}
+
+TEST_F(PatchRunTest, HighestListedUpdateBelowCurrentVersionIsWhatGetsRecorded) {
+    setClientVersion("1.0");
+    serveVersionFile("[CurrentVersion]\nVersion = 1.5\n[Updates]\n1.3 = other, /u/1.3/x.ini\n");
+    serveScripts("1.3");
+    patchRunMain(server.url());
+    EXPECT_EQ(clientVersion(), "1.3");
+}
+
+TEST_F(PatchRunTest, FailedVersionFetchResetsTheClientVersion) {
+    setClientVersion("1.4");
+    server.script("/version.ini", {answer(503)});
+    PatchProgress.step = 2;
+    PatchProgress.stepCount = 2;
+
+    patchRunMain(server.url());
+
+    EXPECT_EQ(clientVersion(), "0.0.0");
+    EXPECT_EQ(PatchProgress.step, 0);
+    EXPECT_EQ(PatchProgress.stepCount, 0);
+    EXPECT_EQ(PatchProgress.overallProgress, 0);
+    EXPECT_EQ(scanCount(), 0);
+}
+
+// Regression: a run that applied nothing (here: no version file after a repair) wrote back the
+// version that an earlier run of the process had applied, so a reset installation passed as
+// current.
+TEST_F(PatchRunTest, RunThatAppliesNothingDoesNotRecordAnEarlierRunsVersion) {
+    setClientVersion("1.0");
+    serveVersionFile("[CurrentVersion]\nVersion = 1.1\n[Updates]\n1.1 = other, /u/1.1/x.ini\n");
+    serveScripts("1.1");
+    patchRunMain(server.url());
+    ASSERT_EQ(clientVersion(), "1.1");
+
+    setClientVersion("0.0.0");  // what a repair writes
+    server.script("/version.ini", {answer(404)});
+    patchRunMain(server.url());
+    EXPECT_EQ(clientVersion(), "0.0.0");
+
+    serveVersionFile("[CurrentVersion]\nVersion = 1.1\n[Updates]\n1.2 = other, /u/1.2/x.ini\n");
+    patchRunMain(server.url());
+    EXPECT_EQ(clientVersion(), "0.0.0") << "the only update lies beyond the current version";
+}
+
+TEST_F(PatchRunTest, PatchThreadEndsCompleteAndReleasesTheFlag) {
+    setClientVersion("1.0");
+    serveVersionFile("[CurrentVersion]\nVersion = 1.1\n[Updates]\n1.1 = other, /u/1.1/x.ini\n");
+    serveScripts("1.1");
+    patchThreadFrom(server.url());
+    EXPECT_EQ(PatchProgress.phase, Complete);
+    EXPECT_FALSE(patchRunning);
+    EXPECT_EQ(clientVersion(), "1.1");
+}
+
+TEST_F(PatchRunTest, SecondPatchThreadEndsAtOnceWhileARunIsInProgress) {
+    setClientVersion("1.0");
+    const std::string versionFile =
+        "[CurrentVersion]\nVersion = 1.1\n[Updates]\n1.1 = other, /u/1.1/x.ini\n";
+    server.script("/version.ini", {answer(200, versionFile, Delivery::Pause)});
+    serveScripts("1.1");
+
+    std::thread first([&] { patchThreadFrom(server.url()); });
+    for (int wait = 0; wait < 1000 && server.requests("/version.ini") == 0; ++wait)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(server.requests("/version.ini"), 1);
+    EXPECT_TRUE(patchRunning);
+    PatchProgress.phase = Scanning;
+
+    patchThreadFrom(server.url());  // returns at once, or this test hangs until release()
+    EXPECT_EQ(PatchProgress.phase, Scanning);
+    EXPECT_TRUE(patchRunning);
+    EXPECT_EQ(server.requests("/version.ini"), 1);
+
+    server.release();
+    first.join();
+    EXPECT_EQ(PatchProgress.phase, Complete);
+    EXPECT_FALSE(patchRunning);
+    EXPECT_EQ(clientVersion(), "1.1");
+}
+
+#ifndef _WIN32
+// Regression: an error raised inside the run (here the current-folder query of the scripts, in a
+// working folder that was deleted) ended the launcher instead of the run.
+TEST_F(PatchRunTest, ErrorInsideTheRunEndsTheRunNotTheProcess) {
+    setClientVersion("1.0");
+    serveVersionFile("[CurrentVersion]\nVersion = 1.1\n[Updates]\n1.1 = other, /u/1.1/x.ini\n");
+    serveScripts("1.1");
+    const fs::path doomed = dir.path() / "doomed";
+    fs::create_directories(doomed);
+    {
+        WorkingFolder inDoomed(doomed);
+        fs::remove(doomed);
+        PatchProgress.phase = Patching;
+        patchThreadFrom(server.url());
+    }
+    EXPECT_EQ(PatchProgress.phase, Complete);
+    EXPECT_FALSE(patchRunning);
+    const auto failures = logged("Patch run failed: ");
+    ASSERT_EQ(failures.size(), 1u);
+    EXPECT_EQ(clientVersion(), "1.0") << "nothing was applied";
+    EXPECT_EQ(server.requests("/u/1.1/PrePatch.ini"), 0);
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,204 @@
+#include "tests/support/http_server.h"
+
+#include <httplib.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <stdexcept>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr const char* contentType = "application/octet-stream";
+// A stalled or silent answer never holds a server thread longer than this.
+constexpr auto longestWait = std::chrono::seconds(60);
+constexpr std::size_t fileChunk = 256 * 1024;
+constexpr const char* readyPath = "/.ready";  // neither counted nor logged
+
+}  // namespace
+
+HttpAnswer answer(int status, std::string body, Delivery delivery) {
+    return HttpAnswer{status, std::move(body), delivery, {}};
+}
+
+HttpAnswer redirectTo(std::string location, int status) {
+    return HttpAnswer{status, {}, Delivery::Whole, {{"Location", std::move(location)}}};
+}
+
+HttpServer::HttpServer() : server_(std::make_unique<httplib::Server>()) {
+    server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
+        handle(request, response);
+    });
+    port_ = server_->bind_to_any_port("127.0.0.1");
+    if (port_ <= 0) throw std::runtime_error("test HTTP server: no free port on 127.0.0.1");
+    thread_ = std::thread([this] { server_->listen_after_bind(); });
+    // A server stopped before its accept loop has settled can miss the stop and leave the
+    // destructor waiting for ever: return only once a first request has been answered.
+    httplib::Client probe("127.0.0.1", port_);
+    while (!probe.Get(readyPath)) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+HttpServer::~HttpServer() {
+    {
+        const std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_all();
+    server_->stop();
+    thread_.join();
+}
+
+std::string HttpServer::url(const std::string& path) const {
+    return "http://127.0.0.1:" + std::to_string(port_) + path;
+}
+
+void HttpServer::script(const std::string& target, std::vector<HttpAnswer> answers) {
+    if (answers.empty()) throw std::invalid_argument("test HTTP server: a script needs an answer");
+    const std::lock_guard lock(mutex_);
+    scripts_[target] = std::move(answers);
+    counts_.erase(target);
+}
+
+void HttpServer::serveFolder(const std::string& prefix, const fs::path& folder) {
+    const std::lock_guard lock(mutex_);
+    folders_.emplace_back(prefix, folder);
+}
+
+int HttpServer::requests(const std::string& target) const {
+    const std::lock_guard lock(mutex_);
+    const auto found = counts_.find(target);
+    return found == counts_.end() ? 0 : found->second;
+}
+
+std::vector<std::string> HttpServer::requestLog() const {
+    const std::lock_guard lock(mutex_);
+    return log_;
+}
+
+void HttpServer::release() {
+    {
+        const std::lock_guard lock(mutex_);
+        released_ = true;
+    }
+    wake_.notify_all();
+}
+
+bool HttpServer::waitForRelease(bool stopOnly) {
+    std::unique_lock lock(mutex_);
+    wake_.wait_for(lock, longestWait, [&] { return stopping_ || (!stopOnly && released_); });
+    return !stopping_;
+}
+
+void HttpServer::handle(const httplib::Request& request, httplib::Response& response) {
+    if (request.path == readyPath) return;
+    const auto queryStart = request.target.find('?');
+    const std::string withQuery =
+        queryStart == std::string::npos ? request.path : request.path + request.target.substr(queryStart);
+
+    HttpAnswer chosen;
+    bool scripted = false;
+    {
+        const std::lock_guard lock(mutex_);
+        log_.push_back(withQuery);
+        const int pathCount = ++counts_[request.path];
+        const int exactCount = withQuery != request.path ? ++counts_[withQuery] : pathCount;
+        auto script = scripts_.find(withQuery);
+        int index = exactCount - 1;
+        if (script == scripts_.end()) {
+            script = scripts_.find(request.path);
+            index = pathCount - 1;
+        }
+        if (script != scripts_.end()) {
+            const auto& answers = script->second;
+            chosen = answers[std::min<std::size_t>(static_cast<std::size_t>(index), answers.size() - 1)];
+            scripted = true;
+        }
+    }
+    if (scripted) {
+        respond(chosen, response);
+    } else if (!serveFile(request.path, response)) {
+        response.status = 404;
+        response.set_content("not found", "text/plain");
+    }
+}
+
+void HttpServer::respond(const HttpAnswer& answer, httplib::Response& response) {
+    response.status = answer.status;
+    for (const auto& [name, value] : answer.headers) response.set_header(name, value);
+    const std::string body = answer.body;
+    const std::size_t half = body.size() / 2;
+    switch (answer.delivery) {
+    case Delivery::Whole:
+        response.set_content(body, contentType);
+        return;
+    case Delivery::Chunked:
+        response.set_chunked_content_provider(contentType, [body, half](std::size_t, httplib::DataSink& sink) {
+            // Two chunks, so the client sees data arrive without ever learning the length.
+            sink.write(body.data(), half);
+            sink.write(body.data() + half, body.size() - half);
+            sink.done();
+            return true;
+        });
+        return;
+    case Delivery::Silent:
+        waitForRelease(true);
+        response.set_content(body, contentType);
+        return;
+    case Delivery::CutOff:
+    case Delivery::Stall:
+    case Delivery::Pause:
+        break;
+    }
+    const Delivery delivery = answer.delivery;
+    response.set_content_provider(
+        body.size(), contentType,
+        [this, body, half, delivery](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            if (offset < half) {
+                if (!sink.write(body.data(), half)) return false;
+                if (delivery == Delivery::CutOff) return false;  // the connection is closed short
+                if (delivery == Delivery::Stall) {
+                    waitForRelease(true);
+                    return false;
+                }
+                if (!waitForRelease(false)) return false;
+            }
+            const std::size_t from = std::max(offset, half);
+            return sink.write(body.data() + from, body.size() - from);
+        });
+}
+
+bool HttpServer::serveFile(const std::string& path, httplib::Response& response) {
+    fs::path file;
+    {
+        const std::lock_guard lock(mutex_);
+        for (const auto& [prefix, folder] : folders_) {
+            if (path.size() <= prefix.size() + 1 || path.compare(0, prefix.size(), prefix) != 0 ||
+                path[prefix.size()] != '/') {
+                continue;
+            }
+            const fs::path relative = fs::path(path.substr(prefix.size() + 1)).lexically_normal();
+            if (relative.is_absolute() || relative.empty() || *relative.begin() == "..") continue;
+            file = folder / relative;
+            break;
+        }
+    }
+    std::error_code error;
+    if (file.empty() || !fs::is_regular_file(file, error)) return false;
+    const auto size = fs::file_size(file, error);
+    auto stream = std::make_shared<std::ifstream>(file, std::ios::binary);
+    auto buffer = std::make_shared<std::vector<char>>(fileChunk);
+    if (error || !*stream) return false;
+    response.status = 200;
+    // Streamed in chunks, so a large file never sits in memory as a whole.
+    response.set_content_provider(
+        static_cast<std::size_t>(size), contentType,
+        [stream, buffer](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+            stream->seekg(static_cast<std::streamoff>(offset));
+            stream->read(buffer->data(), static_cast<std::streamsize>(std::min(length, fileChunk)));
+            const auto got = static_cast<std::size_t>(stream->gcount());
+            return got > 0 && sink.write(buffer->data(), got);
+        });
+    return true;
+}

@@ -1,0 +1,94 @@
+// An HTTP server on 127.0.0.1 for tests: scripted answers per path, and the files of a folder.
+//
+//     HttpServer server;
+//     server.script("/version.ini", {answer(500), answer(200, "[LAUNCHER]\n...")});
+//     fetchUrl(server.url("/version.ini"));   // first request gets 500, the second and later 200
+//     EXPECT_EQ(server.requests("/version.ini"), 2);
+#pragma once
+
+#include <condition_variable>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}  // namespace httplib
+
+// How the body of an answer reaches the client.
+enum class Delivery {
+    Whole,    // with Content-Length, all at once
+    Chunked,  // chunked transfer coding: the length is never announced
+    CutOff,   // announces the whole length, sends the first half, closes the connection
+    Stall,    // announces the whole length, sends the first half, then nothing until the client
+              // gives up (or the server stops)
+    Pause,    // announces the whole length, sends the first half, waits for release(), sends the rest
+    Silent,   // accepts the request and never sends a byte until the client gives up
+};
+
+struct HttpAnswer {
+    int status = 200;
+    std::string body;
+    Delivery delivery = Delivery::Whole;
+    std::vector<std::pair<std::string, std::string>> headers;
+};
+
+HttpAnswer answer(int status, std::string body = {}, Delivery delivery = Delivery::Whole);
+// A redirect to `location`, a path on the same server or a full URL.
+HttpAnswer redirectTo(std::string location, int status = 302);
+
+class HttpServer {
+public:
+    HttpServer();  // listening once constructed
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    int port() const { return port_; }
+    // "http://127.0.0.1:<port>" + path
+    std::string url(const std::string& path = {}) const;
+
+    // The n-th request (from 0) for `target` gets answers[n]; the last answer repeats. `target` is
+    // a path ("/a/b.ini") or a path with its query ("/index.php?a=x"); an exact path-and-query
+    // script wins over a path script. Replaces an earlier script of the target and its count.
+    void script(const std::string& target, std::vector<HttpAnswer> answers);
+
+    // Serves the files below `folder` for paths starting with `prefix` ("/files" serves
+    // folder/x/y for "/files/x/y"), streamed from disk. Unknown files answer 404.
+    void serveFolder(const std::string& prefix, const std::filesystem::path& folder);
+
+    // Requests seen for a path (any query) or for an exact path-and-query.
+    int requests(const std::string& target) const;
+    // Every request target in arrival order.
+    std::vector<std::string> requestLog() const;
+
+    // Lets every Pause answer, now and later, send its second half.
+    void release();
+
+private:
+    void handle(const httplib::Request& request, httplib::Response& response);
+    bool serveFile(const std::string& path, httplib::Response& response);
+    void respond(const HttpAnswer& answer, httplib::Response& response);
+    // Waits until the server stops (true: stopping) or, unless `stopOnly`, until release().
+    bool waitForRelease(bool stopOnly);
+
+    std::unique_ptr<httplib::Server> server_;
+    std::thread thread_;
+    int port_ = 0;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stopping_ = false;
+    bool released_ = false;
+    std::map<std::string, std::vector<HttpAnswer>> scripts_;
+    std::map<std::string, int> counts_;
+    std::vector<std::string> log_;
+    std::vector<std::pair<std::string, std::filesystem::path>> folders_;
+};
