@@ -2,11 +2,15 @@
 
 #include <algorithm>
 #include <sstream>
+#include <system_error>
+#include <thread>
 
 #include "core/log.h"
 #include "core/text.h"
 #include "core/user_paths.h"
 #include "game/client_token.h"
+#include "integrity/install_hashing.h"
+#include "launcher/self_update.h"
 #include "launcher/version.h"
 #include "platform/platform.h"
 
@@ -21,22 +25,29 @@ bool hasHashFlag(const std::vector<std::string>& words) {
     return std::find(words.begin(), words.end(), "-h") != words.end();
 }
 
-int launcherMain(const std::string& commandLine) {
+bool startLauncher(const std::string& commandLine) {
     const auto commandWords = splitCommandWords(commandLine);
 
     const auto documents = platform::documentsFolder();
-    if (!documents) return 0;
+    if (!documents) return false;
     setUserPaths(toNarrow(*documents));
 
     clientToken.set(loadClientToken());
     openLog();
     logLine("Launcher started - " + LauncherVersion);
 
+    checkLauncherUpdate();
+
     if (hasHashFlag(commandWords)) {
         logLine("-h found - Hashing Install");
-        platform::exitProcess(0);
+        // hashInstallation ends the process itself; the join only waits for that.
+        try {
+            std::thread hashing(hashInstallation);
+            hashing.join();
+        } catch (const std::system_error&) {
+            // No thread to be had: hash on this one rather than end without a manifest.
+            hashInstallation();
+        }
     }
-
-    logLine("Failed to create Window");
-    return 0;
+    return true;
 }

@@ -10,5 +10,7 @@ std::vector<std::string> splitCommandWords(const std::string& commandLine);
 // True when one of the words is exactly "-h" (install-hashing mode).
 bool hasHashFlag(const std::vector<std::string>& words);
 
-// Runs the launcher with the command line (program name excluded); the process's exit status.
-int launcherMain(const std::string& commandLine);
+// The start-up before the window, with the command line (program name excluded): user paths,
+// client token, log, self-update check and the install-hashing mode (which ends the process).
+// False when the launcher is to end at once with status 0: no documents folder.
+bool startLauncher(const std::string& commandLine);

@@ -14,7 +14,12 @@ void patchThread() {
 }
 
 void patchThreadFrom(const std::string& serverUrl) {
-    if (patchRunning.exchange(true)) return;
+    if (claimPatchRun()) runClaimedPatch(serverUrl);
+}
+
+bool claimPatchRun() { return !patchRunning.exchange(true); }
+
+void runClaimedPatch(const std::string& serverUrl) {
     // The run reaches the file system and the text conversions in many places; an error there
     // ends this run, never the launcher.
     try {

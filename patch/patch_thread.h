@@ -14,3 +14,8 @@ void patchThread();
 
 // The same against another download server origin (tests, local demo data).
 void patchThreadFrom(const std::string& serverUrl);
+
+// The two halves of patchThread, for a caller that claims the run before it starts the thread,
+// so that a thread scheduled late can never start a second run after the first has ended.
+bool claimPatchRun();  // false when a run is in progress
+void runClaimedPatch(const std::string& serverUrl);

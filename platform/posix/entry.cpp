@@ -2,6 +2,7 @@
 #include <string>
 
 #include "launcher/startup.h"
+#include "platform/posix/gtk_shell.h"
 
 int main(int argc, char** argv) {
     // Narrow texts are in the locale's character set, the stand-in for Windows' ANSI code page.
@@ -11,5 +12,6 @@ int main(int argc, char** argv) {
         if (i > 1) commandLine += ' ';
         commandLine += argv[i];
     }
-    return launcherMain(commandLine);
+    if (!startLauncher(commandLine)) return 0;
+    return runLauncherWindow();
 }

@@ -3,17 +3,12 @@
 #include <cstdio>
 #include <fstream>
 #include <sstream>
+#include <vector>
 
 #include "platform/platform.h"
 #include "platform/posix/spawn.h"
 
 namespace platform {
-
-MessageAnswer messageBox(const std::string& text, const std::string& caption, MessageKind kind) {
-    std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
-    std::fflush(stderr);
-    return kind == MessageKind::Question ? MessageAnswer::No : MessageAnswer::Ok;
-}
 
 void shellOpen(const std::u16string& target) {
     spawnDetached({"xdg-open", wideToNarrow(target.c_str())}, "");

@@ -1,0 +1,76 @@
+#include "launcher/progress_pump.h"
+
+#include <string>
+#include <thread>
+
+#include "core/ini_document.h"
+#include "core/patch_progress.h"
+#include "patch/version_file.h"
+#include "web/browser_host.h"
+#include "web/browser_view.h"
+#include "web/page_messages.h"
+
+std::chrono::milliseconds clientPageDelay{5000};
+
+namespace {
+
+std::u16string decimal(std::int32_t value) {
+    const std::string text = std::to_string(value);
+    return std::u16string(text.begin(), text.end());
+}
+
+void sendStatusTexts(std::int32_t phase, const std::u16string& prefix) {
+    switch (phase) {
+        case Idle:
+            postText(u"ut1", u"");
+            postText(u"ut2", u"");
+            break;
+        case Scanning:
+            postText(u"ut1", prefix + u"Scanning >ORV< Installation...");
+            postText(u"ut2", u"Please be patient while the installation is being checked.");
+            break;
+        case Downloading:
+            postText(u"ut1", prefix + u"Downloading >ORV< VersionFile...");
+            postText(u"ut2", u"Please be patient while downloading the VersionFile.");
+            break;
+        case Patching:
+            postText(u"ut1", prefix + u"Patching >ORV< Installation...");
+            postText(u"ut2", u"Please be patient while installation is being patched.");
+            break;
+        case Complete:
+            postText(u"ut1", prefix + u"Update Complete");
+            postText(u"ut2", u" Verify Installation...");
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace
+
+void progressTick() {
+    const std::int32_t phase = PatchProgress.phase;
+    const std::int32_t step = PatchProgress.step;
+    const std::int32_t stepCount = PatchProgress.stepCount;
+    sendStatusTexts(phase, u"STEP " + decimal(step) + u"/" + decimal(stepCount) + u" - ");
+
+    const bool onPatcherPage = currentUrl == patcherPageUrl();
+    if (onPatcherPage) {
+        postProgress(PatchProgress.overallProgress, PatchProgress.fileProgress,
+                     PatchProgress.fileName.get());
+    }
+    const bool bothFull = PatchProgress.fileProgress == 100 && PatchProgress.overallProgress == 100;
+    if (bothFull && phase == Complete && onPatcherPage && webView) {
+        webView->navigate(clientPageUrlWithToken());
+    }
+    if (bothFull && step == stepCount) {
+        // The run ended with its last update applied: show the client page once the installed
+        // version is the server's.
+        if (fetchServerVersion() == readClientVersion()) {
+            std::this_thread::sleep_for(clientPageDelay);
+            PatchProgress.overallProgress.exchange(0);
+            PatchProgress.fileProgress.exchange(0);
+            if (webView) webView->navigate(clientPageUrlWithToken());
+        }
+    }
+}

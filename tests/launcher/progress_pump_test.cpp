@@ -1,0 +1,130 @@
+#include "launcher/progress_pump.h"
+
+#include <gtest/gtest.h>
+
+#include "core/ini_document.h"
+#include "core/patch_progress.h"
+#include "core/text.h"
+#include "core/user_paths.h"
+#include "net/endpoints.h"
+#include "tests/support/fake_browser.h"
+#include "tests/support/http_server.h"
+#include "tests/support/temp_dir.h"
+#include "web/browser_host.h"
+
+namespace {
+
+class ProgressTick : public testing::Test {
+protected:
+    TempDir dir;
+    HttpServer server;
+    FakeBrowser browser;
+
+    void SetUp() override {
+        useUserFolder(dir);
+        clientToken.set("1a2b");
+        overrideEndpoints(server.url(), server.url());
+        clientPageDelay = std::chrono::milliseconds(0);
+        PatchProgress.phase = Idle;
+        PatchProgress.step = 0;
+        PatchProgress.stepCount = 0;
+        PatchProgress.overallProgress = 0;
+        PatchProgress.fileProgress = 0;
+        PatchProgress.fileName.set(u"");
+        currentUrl = patcherPageUrl();
+    }
+    std::u16string text(const char16_t* id, const std::u16string& value) {
+        return u"{\"action\": \"updateText\", \"elementId\": \"" + std::u16string(id) +
+               u"\", \"newText\": \"" + value + u"\"}";
+    }
+    std::u16string clientPage() { return toWide(server.url("/launcher_client/index.php?token=1a2b")); }
+};
+
+TEST_F(ProgressTick, SendsTheStatusTextsOfEachPhaseAndProgressOnThePatcherPage) {
+    struct Case {
+        std::int32_t phase;
+        std::u16string ut1, ut2;
+    };
+    const Case cases[] = {
+        {Idle, u"", u""},
+        {Scanning, u"STEP 2/5 - Scanning >ORV< Installation...",
+         u"Please be patient while the installation is being checked."},
+        {Downloading, u"STEP 2/5 - Downloading >ORV< VersionFile...",
+         u"Please be patient while downloading the VersionFile."},
+        {Patching, u"STEP 2/5 - Patching >ORV< Installation...",
+         u"Please be patient while installation is being patched."},
+    };
+    PatchProgress.step = 2;
+    PatchProgress.stepCount = 5;
+    PatchProgress.overallProgress = 40;
+    PatchProgress.fileProgress = 7;
+    PatchProgress.fileName.set(u"Data/a.pak (7 KB / 100 KB)");
+    for (const auto& c : cases) {
+        browser.view.posted.clear();
+        PatchProgress.phase = c.phase;
+        progressTick();
+        EXPECT_EQ(browser.view.posted,
+                  (std::vector<std::u16string>{
+                      text(u"ut1", c.ut1), text(u"ut2", c.ut2),
+                      u"{\"action\": \"updateProgress\", \"overallProgress\": 40, \"fileProgress\": 7, "
+                      u"\"fileName\": \"Data/a.pak (7 KB / 100 KB)\"}"}))
+            << "phase " << c.phase;
+    }
+    browser.view.posted.clear();
+    PatchProgress.phase = 9;
+    progressTick();
+    EXPECT_EQ(browser.view.posted.size(), 1u) << "an unknown phase shows no texts";
+}
+
+TEST_F(ProgressTick, OtherPagesGetTextsButNoProgress) {
+    currentUrl = clientPageUrl();
+    PatchProgress.phase = Scanning;
+    progressTick();
+    ASSERT_EQ(browser.view.posted.size(), 2u);
+    EXPECT_EQ(browser.view.posted[0], text(u"ut1", u"STEP 0/0 - Scanning >ORV< Installation..."));
+}
+
+TEST_F(ProgressTick, CompleteRunWithMatchingVersionsShowsTheClientPageAndResets) {
+    server.script("/version.ini", {answer(200, "[CurrentVersion]\nv=1.4\n")});
+    IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "1.4");
+    PatchProgress.fileProgress = 100;
+    PatchProgress.overallProgress = 100;
+    PatchProgress.phase = Complete;
+
+    progressTick();
+    EXPECT_EQ(browser.view.navigations, (std::vector<std::u16string>{clientPage(), clientPage()}));
+    EXPECT_EQ(browser.view.posted.at(0), text(u"ut1", u"STEP 0/0 - Update Complete"));
+    EXPECT_EQ(browser.view.posted.at(1), text(u"ut2", u" Verify Installation..."));
+    EXPECT_EQ(PatchProgress.fileProgress, 0);
+    EXPECT_EQ(PatchProgress.overallProgress, 0);
+
+    progressTick();
+    EXPECT_EQ(browser.view.navigations.size(), 2u) << "the reset keeps later ticks from repeating";
+    EXPECT_EQ(server.requests("/version.ini"), 1);
+}
+
+TEST_F(ProgressTick, DifferentVersionsKeepAskingOnEveryTick) {
+    server.script("/version.ini", {answer(500)});
+    IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "1.4");
+    PatchProgress.fileProgress = 100;
+    PatchProgress.overallProgress = 100;
+    PatchProgress.phase = Patching;
+    progressTick();
+    progressTick();
+    EXPECT_TRUE(browser.view.navigations.empty());
+    EXPECT_EQ(server.requests("/version.ini"), 6) << "three attempts per tick";
+    EXPECT_EQ(PatchProgress.overallProgress, 100);
+}
+
+TEST_F(ProgressTick, StepsNotAllDoneOnlyNavigatesWhenComplete) {
+    PatchProgress.fileProgress = 100;
+    PatchProgress.overallProgress = 100;
+    PatchProgress.step = 1;
+    PatchProgress.stepCount = 2;
+    PatchProgress.phase = Complete;
+    progressTick();
+    EXPECT_EQ(browser.view.navigations, std::vector<std::u16string>{clientPage()});
+    EXPECT_EQ(server.requests("/version.ini"), 0);
+}
+
+}  // namespace

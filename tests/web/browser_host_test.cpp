@@ -1,0 +1,137 @@
+#include "web/browser_host.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "core/ini_document.h"
+#include "core/patch_progress.h"
+#include "core/text.h"
+#include "core/user_paths.h"
+#include "net/endpoints.h"
+#include "patch/patch_thread.h"
+#include "tests/support/fake_browser.h"
+#include "tests/support/http_server.h"
+#include "tests/support/temp_dir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class BrowserHost : public testing::Test {
+protected:
+    TempDir dir;
+    HttpServer server;
+    FakeBrowser browser;
+    fs::path cwd = fs::current_path();
+
+    void SetUp() override {
+        useUserFolder(dir);
+        clientToken.set("c0ffee");
+        fs::create_directories(dir.path() / "install");
+        fs::current_path(dir.path() / "install");
+        overrideEndpoints(server.url(), server.url());
+        IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "1.4");
+        server.script("/version.ini", {answer(200, "[CurrentVersion]\nv=1.4\n")});
+        PatchProgress.phase = Idle;
+        lastClientSync = 0;
+        currentUrl.clear();
+    }
+    void TearDown() override {
+        // A detached run must not outlive the test's folder.
+        for (int i = 0; i < 500 && patchRunning; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        fs::current_path(cwd);
+    }
+    static bool waitForPatchRun() {
+        for (int i = 0; i < 500; ++i) {
+            if (!patchRunning && PatchProgress.phase == Complete) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+    std::u16string page(const char* path) { return toWide(server.url(path)); }
+};
+
+TEST_F(BrowserHost, ReadyBrowserShowsThePatcherPage) {
+    onBrowserReady(&browser.view);
+    EXPECT_EQ(browser.view.navigations, std::vector<std::u16string>{page("/patcher")});
+}
+
+TEST_F(BrowserHost, PatcherPageStartsTimerAndOnePatchRunUntilComplete) {
+    browser.load(page("/patcher/"));
+    EXPECT_EQ(browser.window.timerStarts, 1);
+    ASSERT_TRUE(waitForPatchRun());
+    EXPECT_EQ(server.requests("/version.ini"), 1);
+    EXPECT_EQ(PatchProgress.overallProgress, 100) << "an up-to-date installation completes at once";
+
+    browser.load(page("/patcher/"));
+    EXPECT_EQ(browser.window.timerStarts, 1) << "a completed run starts neither timer nor run";
+    EXPECT_EQ(server.requests("/version.ini"), 1);
+}
+
+TEST_F(BrowserHost, ReloadDuringARunRestartsTheTimerButNotTheRun) {
+    server.script("/version.ini", {answer(200, "[CurrentVersion]\nv=1.4\n", Delivery::Pause)});
+    browser.load(page("/patcher/"));
+    for (int i = 0; i < 500 && server.requests("/version.ini") == 0; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    browser.load(page("/patcher/"));
+    EXPECT_EQ(browser.window.timerStarts, 2);
+    server.release();
+    ASSERT_TRUE(waitForPatchRun());
+    EXPECT_EQ(server.requests("/version.ini"), 1) << "the second load started no run";
+}
+
+TEST_F(BrowserHost, ClientPageSyncsAtMostOnceASecond) {
+    const std::string settings = "/launcher_client/index.php?a=getgamesettings&token=c0ffee";
+    const std::string account = "/launcher_client/index.php?a=getaccount&token=c0ffee";
+    server.script(settings, {answer(200, R"({"windowmode":"true","autoconnect":"off",)"
+                                         R"("update_lanlist":"off","use4gbvram":"off","runinbackground":"true"})")});
+    server.script(account, {answer(200, R"({"MPAccountName":"Pilot","MPAccountNameSig":"5f3a"})")});
+
+    browser.load(page("/launcher_client/index.php"));
+    browser.load(page("/launcher_client/index.php"));
+    EXPECT_EQ(server.requests(settings), 1);
+    EXPECT_EQ(server.requests(account), 1);
+    EXPECT_EQ(IniDocument::getValue(clientSettingsPath.get(), "Config", "WindowMode"), "true");
+    EXPECT_EQ(IniDocument::getValue(clientSettingsPath.get(), "MPID", "MPAccountName"), "Pilot");
+
+    lastClientSync -= 1'000'000'000;
+    browser.load(page("/launcher_client/index.php"));
+    EXPECT_EQ(server.requests(settings), 2);
+
+    browser.load(page("/launcher_client/index.php?token=c0ffee"));
+    EXPECT_EQ(server.requests(settings), 2) << "only the page without a query syncs";
+}
+
+TEST_F(BrowserHost, ReportPageGetsTheManifest) {
+    writeFile(hashesPath.get(), "a = 1\n");
+    browser.load(page("/patcher/report.html"));
+    EXPECT_EQ(browser.view.posted, std::vector<std::u16string>{u"[{\"id\":1, \"path\":\"a\", \"hash\":\"1\"}]"});
+    EXPECT_EQ(browser.window.timerStarts, 0);
+}
+
+TEST_F(BrowserHost, UnknownSourceKeepsTheLastUrlAndOtherPagesDoNothing) {
+    writeFile(hashesPath.get(), "a = 1\n");
+    browser.load(page("/patcher/report.html"));
+    browser.view.shownUrl.reset();
+    writeFile(hashesPath.get(), "b = 2\n");
+    onNavigationCompleted();
+    EXPECT_EQ(currentUrl, page("/patcher/report.html"));
+    EXPECT_EQ(browser.view.posted.size(), 2u) << "the report page is filled again";
+
+    browser.load(u"about:blank");
+    browser.load(page("/patcher"));
+    EXPECT_EQ(browser.window.timerStarts, 0);
+    EXPECT_EQ(browser.view.posted.size(), 2u);
+}
+
+TEST_F(BrowserHost, MessageThatIsNoStringIsIgnored) {
+    onWebMessageReceived(std::nullopt);
+    onWebMessageReceived(u"loadMore");
+    EXPECT_EQ(browser.view.reloads, 1);
+}
+
+}  // namespace
