@@ -151,19 +151,21 @@ TEST(BinPatch, ZerosPastTheEndOfTheFileAreNoForm) {
 // The file size limit refuses writes past it, as a full disk would, without touching devices.
 TEST(BinPatch, FailedWriteIsReported) {
     InstallationRoot root;
-    writeFile(root.executable(), std::string(64, '\0'));
-    const BINPatch patch{root.executable().string(), 40, {0x01}, {0x00}, true};
+    // Big enough that the limit stops the patch but not the log line about it.
+    const std::string pristine(1 << 20, '\0');
+    writeFile(root.executable(), pristine);
+    const BINPatch patch{root.executable().string(), 900000, {0x01}, {0x00}, true};
     std::signal(SIGXFSZ, SIG_IGN);
     rlimit old{};
     getrlimit(RLIMIT_FSIZE, &old);
     rlimit small = old;
-    small.rlim_cur = 32;
+    small.rlim_cur = 512 * 1024;
     ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
     const bool applied = applyBinPatch(patch, true);
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_FALSE(applied);
     EXPECT_EQ(logMessages().back(), "Failed to write to file: " + root.executable().string());
-    EXPECT_EQ(readFile(root.executable()), std::string(64, '\0'));
+    EXPECT_EQ(readFile(root.executable()), pristine);
 }
 #endif
 
