@@ -1,7 +1,7 @@
 #include "launcher/progress_pump.h"
 
 #include <string>
-#include <thread>
+#include <optional>
 
 #include "core/ini_document.h"
 #include "core/patch_progress.h"
@@ -11,6 +11,12 @@
 #include "web/page_messages.h"
 
 std::chrono::milliseconds clientPageDelay{5000};
+
+namespace {
+// When the client page is due after a completed run; the window keeps ticking, painting and
+// answering the page meanwhile instead of sleeping through the wait.
+std::optional<std::chrono::steady_clock::time_point> clientPageDue;
+}  // namespace
 
 namespace {
 
@@ -46,6 +52,15 @@ void sendStatusTexts(std::int32_t phase, const std::u16string& prefix) {
     }
 }
 
+// Resetting the percentages keeps later ticks from finishing the run again.
+void showClientPageWhenDue() {
+    if (std::chrono::steady_clock::now() < *clientPageDue) return;
+    clientPageDue.reset();
+    PatchProgress.overallProgress.exchange(0);
+    PatchProgress.fileProgress.exchange(0);
+    if (webView) webView->navigate(clientPageUrlWithToken());
+}
+
 }  // namespace
 
 void progressTick() {
@@ -59,18 +74,17 @@ void progressTick() {
         postProgress(PatchProgress.overallProgress, PatchProgress.fileProgress,
                      PatchProgress.fileName.get());
     }
+    if (clientPageDue) return showClientPageWhenDue();
     const bool bothFull = PatchProgress.fileProgress == 100 && PatchProgress.overallProgress == 100;
     if (bothFull && phase == Complete && onPatcherPage && webView) {
         webView->navigate(clientPageUrlWithToken());
     }
     if (bothFull && step == stepCount) {
         // The run ended with its last update applied: show the client page once the installed
-        // version is the server's.
+        // version is the server's, after a pause that lets the player see the finished run.
         if (fetchServerVersion() == readClientVersion()) {
-            std::this_thread::sleep_for(clientPageDelay);
-            PatchProgress.overallProgress.exchange(0);
-            PatchProgress.fileProgress.exchange(0);
-            if (webView) webView->navigate(clientPageUrlWithToken());
+            clientPageDue = std::chrono::steady_clock::now() + clientPageDelay;
+            showClientPageWhenDue();
         }
     }
 }

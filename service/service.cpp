@@ -101,7 +101,10 @@ std::string Service::start() {
     configure(*download_, "download", log_);
     configure(*web_, "web", log_);
     addDownloadRoutes(*download_, options_.downloadFolder);
-    addWebRoutes(*web_, {options_.pagesFolder, options_.gameServerAddress, options_.gamePort}, store_);
+    addWebRoutes(*web_,
+                 {options_.pagesFolder, options_.gameServerAddress, options_.gamePort,
+                  options_.testDriverFolder},
+                 store_);
 
     std::string problem;
     downloadPort_ = bindServer(*download_, options_.bindAddress, options_.downloadPort,

@@ -70,7 +70,7 @@ ParsedOptions parseServiceOptions(const std::vector<std::string>& arguments) {
         };
 
         if (key == "--download-dir" || key == "--pages-dir" || key == "--store" ||
-            key == "--bind" || key == "--game-server") {
+            key == "--bind" || key == "--game-server" || key == "--test-driver") {
             if (!hasValue || value.empty()) {
                 parsed.error = key + " needs a value";
                 return parsed;
@@ -81,6 +81,7 @@ ParsedOptions parseServiceOptions(const std::vector<std::string>& arguments) {
             if (key == "--store") options.storeFile = value;
             if (key == "--bind") options.bindAddress = value;
             if (key == "--game-server") options.gameServerAddress = value;
+            if (key == "--test-driver") options.testDriverFolder = value;
         } else if (key == "--download-port" || key == "--web-port" || key == "--game-port") {
             int port = 0;
             if (!hasValue || !readPort(value, port)) {
@@ -122,5 +123,6 @@ std::string serviceUsage() {
            "  --game-server ADDRESS game server in the server list (default: " +
            defaults.gameServerAddress + ")\n"
            "  --game-port PORT      its port (default: " + std::to_string(defaults.gamePort) + ")\n"
+           "  --test-driver DIR     let an end-to-end test drive the pages through DIR\n"
            "  -h, --help            show this text\n";
 }

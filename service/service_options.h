@@ -13,6 +13,8 @@ struct ServiceOptions {
     int webPort = 0;
     std::string gameServerAddress;
     int gamePort = 0;
+    // End-to-end tests only: a folder through which a test drives the pages (see test_driver.h).
+    std::filesystem::path testDriverFolder;
 };
 
 // The defaults: loopback, ports 47810 and 47811, the pages of the source tree, "download" in the

@@ -4,6 +4,7 @@
 
 #include "service/file_response.h"
 #include "service/lan_server_list.h"
+#include "service/test_driver.h"
 
 namespace fs = std::filesystem;
 using nlohmann::json;
@@ -19,7 +20,8 @@ void sendJson(httplib::Response& response, int status, const json& body) {
     response.set_content(body.dump(), "application/json");
 }
 
-void sendPage(httplib::Response& response, const fs::path& page) {
+void sendPage(httplib::Response& response, const fs::path& page, const WebServiceConfig& config) {
+    if (!config.testDriverFolder.empty()) return sendDrivenPage(response, page);
     if (!sendFile(response, page)) return sendStatus(response, 404, "Not Found");
     // The launcher must always see the pages of the running service, never a cached copy.
     response.set_header("Cache-Control", "no-store");
@@ -125,11 +127,11 @@ void addWebRoutes(httplib::Server& server, const WebServiceConfig& config, Clien
     server.Get("/patcher", [](const httplib::Request&, httplib::Response& response) {
         response.set_redirect("/patcher/", 302);
     });
-    server.Get("/patcher/", [pages](const httplib::Request&, httplib::Response& response) {
-        sendPage(response, pages / "patcher" / "index.html");
+    server.Get("/patcher/", [pages, config](const httplib::Request&, httplib::Response& response) {
+        sendPage(response, pages / "patcher" / "index.html", config);
     });
-    server.Get("/patcher/report.html", [pages](const httplib::Request&, httplib::Response& response) {
-        sendPage(response, pages / "patcher" / "report.html");
+    server.Get("/patcher/report.html", [pages, config](const httplib::Request&, httplib::Response& response) {
+        sendPage(response, pages / "patcher" / "report.html", config);
     });
     server.Get(clientPagePath, [pages, config, &store](const httplib::Request& request,
                                                        httplib::Response& response) {
@@ -138,11 +140,12 @@ void addWebRoutes(httplib::Server& server, const WebServiceConfig& config, Clien
         if (!request.params.empty()) {
             return sendJson(response, 400, {{"error", "Missing action."}});
         }
-        sendPage(response, pages / "launcher_client" / "index.html");
+        sendPage(response, pages / "launcher_client" / "index.html", config);
     });
     server.Post(clientPagePath, [&store](const httplib::Request& request, httplib::Response& response) {
         saveSettings(request, response, store);
     });
+    if (!config.testDriverFolder.empty()) addTestDriverRoutes(server, config.testDriverFolder);
     server.Get("/assets/.*", [pages](const httplib::Request& request, httplib::Response& response) {
         serveFromFolder(response, pages / "assets", request.path.substr(std::string("/assets").size()));
     });

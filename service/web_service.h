@@ -11,6 +11,7 @@ struct WebServiceConfig {
     std::filesystem::path pagesFolder;
     std::string gameServerAddress;
     int gamePort = 0;
+    std::filesystem::path testDriverFolder;  // empty: pages are served as they are
 };
 
 // The web service: the patcher and report pages below "/patcher/", the client page and its

@@ -1,6 +1,8 @@
 #include <gtk/gtk.h>
 
 #include <cstdio>
+#include <cstdlib>
+#include <string>
 
 #include "platform/platform.h"
 #include "platform/posix/gtk_display.h"
@@ -15,6 +17,14 @@ bool gtkAvailable() {
 MessageAnswer messageBox(const std::string& text, const std::string& caption, MessageKind kind) {
     if (messageBoxAnswerer) return messageBoxAnswerer(text, caption, kind);
     const bool question = kind == MessageKind::Question;
+#ifdef ORV_TEST_HOOKS
+    // Test builds only: end-to-end tests answer the launcher's questions without a person.
+    if (const char* answer = std::getenv("ORV_TEST_MESSAGE_ANSWER")) {
+        std::fprintf(stderr, "%s: %s\n", caption.c_str(), text.c_str());
+        if (!question) return MessageAnswer::Ok;
+        return std::string(answer) == "yes" ? MessageAnswer::Yes : MessageAnswer::No;
+    }
+#endif
     if (!gtkAvailable()) {
         // Headless: say it where a person running the launcher from a terminal sees it, and
         // answer as a dismissed box would.

@@ -16,11 +16,21 @@ void shellOpen(const std::u16string& target) {
 
 namespace {
 
-// Windows programs start with the "MZ" signature; they run through Wine.
-bool isWindowsProgram(const std::string& path) {
+// How a program file is started: Windows programs (the "MZ" signature) through Wine, scripts
+// through the interpreter their "#!" line names (files fetched by an update carry no execute
+// permission), everything else directly.
+std::vector<std::string> launchPrefix(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
-    char magic[2] = {};
-    return file.read(magic, 2) && magic[0] == 'M' && magic[1] == 'Z';
+    char head[256];
+    file.read(head, sizeof head);
+    std::string firstLine(head, static_cast<std::size_t>(file.gcount()));
+    firstLine = firstLine.substr(0, firstLine.find('\n'));
+    if (firstLine.starts_with("MZ")) return {"wine"};
+    if (!firstLine.starts_with("#!")) return {};
+    std::istringstream interpreter(firstLine.substr(2));
+    std::vector<std::string> prefix;
+    for (std::string word; interpreter >> word && prefix.size() < 2;) prefix.push_back(word);
+    return prefix;
 }
 
 }  // namespace
@@ -35,12 +45,9 @@ void startProgram(const std::string& file, const std::string& parameters,
     const std::string resolved =
         program[0] == '/' || workingDirectory.empty() ? program : workingDirectory + "/" + program;
 
-    std::vector<std::string> argv;
-    if (isWindowsProgram(resolved)) {
-        // Without Wine the start fails silently, like a failed ShellExecute.
-        if (!onPath("wine")) return;
-        argv.push_back("wine");
-    }
+    std::vector<std::string> argv = launchPrefix(resolved);
+    // Without Wine a Windows program fails to start silently, like a failed ShellExecute.
+    if (argv.size() == 1 && argv[0] == "wine" && !onPath("wine")) return;
     argv.push_back(program);
     std::istringstream words(parameters);
     for (std::string word; words >> word;) argv.push_back(word);

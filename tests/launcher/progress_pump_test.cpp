@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "core/ini_document.h"
 #include "core/patch_progress.h"
 #include "core/text.h"
@@ -100,6 +102,31 @@ TEST_F(ProgressTick, CompleteRunWithMatchingVersionsShowsTheClientPageAndResets)
 
     progressTick();
     EXPECT_EQ(browser.view.navigations.size(), 2u) << "the reset keeps later ticks from repeating";
+    EXPECT_EQ(server.requests("/version.ini"), 1);
+}
+
+// The pause before the client page must not freeze the window: ticks go on sending texts and
+// progress, and neither fetch nor navigate again until the page is due.
+TEST_F(ProgressTick, ClientPageFollowsAfterThePauseWhileTicksGoOn) {
+    server.script("/version.ini", {answer(200, "[CurrentVersion]\nv=1.4\n")});
+    IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "1.4");
+    clientPageDelay = std::chrono::milliseconds(1000);
+    PatchProgress.fileProgress = 100;
+    PatchProgress.overallProgress = 100;
+    PatchProgress.phase = Complete;
+
+    progressTick();
+    EXPECT_EQ(browser.view.navigations, std::vector<std::u16string>{clientPage()});
+    browser.view.posted.clear();
+    progressTick();
+    EXPECT_EQ(browser.view.posted.size(), 3u) << "texts and progress go on during the pause";
+    EXPECT_EQ(browser.view.navigations.size(), 1u);
+    EXPECT_EQ(PatchProgress.overallProgress, 100);
+
+    std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+    progressTick();
+    EXPECT_EQ(browser.view.navigations, (std::vector<std::u16string>{clientPage(), clientPage()}));
+    EXPECT_EQ(PatchProgress.overallProgress, 0);
     EXPECT_EQ(server.requests("/version.ini"), 1);
 }
 

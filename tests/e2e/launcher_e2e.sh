@@ -1,0 +1,146 @@
+#!/usr/bin/env bash
+# End to end: the real Launcher in WebKitGTK under Xvfb against orv-service and generated data.
+# Checks only what a player or the files show. Screenshots go to the artefact folder.
+#   launcher_e2e.sh LAUNCHER SERVICE MAKE_INSTALL ARTEFACTS
+set -uo pipefail
+
+launcher=$1 service=$2 make_install=$3 artefacts=$4
+here=$(cd "$(dirname "$0")" && pwd)
+work=$(mktemp -d /tmp/orv-e2e.XXXXXX)
+mkdir -p "$artefacts"
+failures=0 passes=0 pids=()
+
+cleanup() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
+  wait 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+pass() { echo "PASS: $*"; passes=$((passes + 1)); }
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
+
+# Waits until the command succeeds, for at most $1 seconds.
+wait_for() {
+  local seconds=$1; shift
+  local deadline=$((SECONDS + seconds))
+  until "$@"; do
+    ((SECONDS < deadline)) || return 1
+    sleep 0.2
+  done
+}
+
+display=:$((90 + RANDOM % 100))
+Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+pids+=($!)
+export DISPLAY=$display
+wait_for 10 test -S "/tmp/.X11-unix/X${display#:}" || { echo "FAIL: Xvfb did not start"; exit 1; }
+
+home=$work/home install=$work/install server=$work/server driver=$work/driver
+user_folder="$home/Documents/My Games/ORV"
+settings="$user_folder/ClientSettings.ini"
+mkdir -p "$driver" && touch "$driver/commands"
+
+"$make_install" --install "$install" --server "$server" --scenario behind-one-inc \
+  --client-settings "$settings" >"$work/make-install.log" || { echo "FAIL: generator"; exit 1; }
+
+"$service" --download-dir "$server" --store "$work/store.json" --test-driver "$driver" \
+  >"$work/service.log" 2>&1 &
+pids+=($!)
+wait_for 10 grep -q "listening\|Listening\|web service" "$work/service.log" || sleep 1
+
+screenshot() { import -display "$DISPLAY" -window root "$artefacts/$1.png" 2>/dev/null; }
+seen() { grep -q -- "$1" "$driver/seen.log" 2>/dev/null; }
+command() { echo "$1" >>"$driver/commands"; }
+log_has() { cat "$user_folder"/Logs/*.log 2>/dev/null | grep -qF -- "$1"; }
+ini() { sed -n "/^\[$2\]/,/^\[/p" "$1" | grep -m1 "^$3=" | cut -d= -f2-; }
+
+start_launcher() {
+  (cd "$install" && HOME=$home exec "$launcher" "$@") >"$work/launcher.out" 2>&1 &
+  launcher_pid=$!
+  pids+=("$launcher_pid")
+}
+
+# 1. A first start one update behind ends on the client page with the installation current.
+start_launcher
+# The client page follows five seconds after the run: time enough to see the patcher page.
+if wait_for 30 seen "/patcher/ {\"action\": \"updateText\", \"elementId\": \"ut1\", \"newText\": \"STEP"; then
+  sleep 2
+  screenshot patcher
+fi
+check "client page shown after the patch run" wait_for 60 seen "/launcher_client/index.php loaded"
+check "settings and account synced" wait_for 20 log_has "Launcher started - 0.0.2"
+wait_for 20 test -n "$(ini "$settings" MPID MPAccountNameSig 2>/dev/null)"
+sleep 1
+screenshot client
+check "installation equals the server's" python3 "$here/check_install.py" "$install" "$server"
+check "installed version recorded" test "$(ini "$settings" CLIENT Version)" = "1.1"
+check "token kept" grep -q "^token=[0-9a-f]\{1,8\}$" "$settings"
+check "five settings stored" test "$(sed -n '/^\[Config\]/,/^\[/p' "$settings" | grep -c '=')" -eq 5
+check "account stored" test -n "$(ini "$settings" MPID MPAccountName)"
+check "game registry holds the account" \
+  test "$(ini "$user_folder/GameRegistry.ini" 'Software\\Microsoft\\Microsoft Games\\Astrovance\\1.0' MPAccountName)" = \
+       "$(ini "$settings" MPID MPAccountName)"
+
+# 2. Start: the stand-in game runs with the parameters the settings select, and carries the
+#    always-on patch.
+game_log=$install/Astrovance/EXE/Astrovance.log
+command StartAstrovance
+check "game started" wait_for 20 test -s "$game_log"
+expected_parameters=""
+[ "$(ini "$settings" Config WindowMode)" = true ] && expected_parameters+=" -w"
+[ "$(ini "$settings" Config AutoConnect)" = true ] && expected_parameters+=" -I127.0.0.1"
+check "start parameters follow the settings" grep -qx -- "args: ${expected_parameters# }" "$game_log"
+check "start parameters logged" log_has "Startparameters: $expected_parameters"
+byte() { od -An -tx1 -j "$2" -N "$3" "$1" | tr -d ' \n'; }
+exe=$install/Astrovance/EXE/Astrovance.exe
+check "always-on patch applied" test "$(byte "$exe" 334 1)" = 2f
+check "background patch follows the setting (off)" test "$(byte "$exe" 1779276 6)" = 83ff010f94c2
+check "server list fetched" test -s "$user_folder/FavServer.ini"
+
+# 3. The report pages through Hashes.ini.
+command "navigate /patcher/report.html"
+check "report page filled" wait_for 20 seen '/patcher/report.html \[{"id":1'
+sleep 1
+screenshot report
+manifest_lines=$(grep -c . "$user_folder/Hashes.ini")
+report_items=$(grep '/patcher/report.html \[' "$driver/seen.log" | tail -1 | grep -o '{"id":' | wc -l)
+check "report lists every manifest line ($manifest_lines)" test "$report_items" -eq "$manifest_lines"
+
+# 4. Repair deletes the game's executable folder and the next run restores it.
+: >"$driver/seen.log"
+command RepairAstrovance
+check "repair shows the patcher page again" wait_for 20 seen "/patcher/ loaded"
+check "repair logged" log_has "Repair Astrovance"
+check "client page after the repair" wait_for 90 seen "/launcher_client/index.php loaded"
+check "executable restored" python3 "$here/check_install.py" "$install" "$server"
+
+# 5. Close ends the launcher with status 0.
+command close
+if wait_for 20 bash -c "! kill -0 $launcher_pid 2>/dev/null"; then
+  wait "$launcher_pid"; status=$?
+  check "close ends with status 0" test "$status" -eq 0
+else
+  fail "close ends the launcher"
+fi
+
+# 6. A launcher whose version differs from the server's asks to update; yes runs the setup.
+sed -i 's/^\(\[Launcher\]\)$/\1/; /^\[Launcher\]/,/^\[/ s/^Version = .*/Version = 0.0.9/' "$server/version.ini"
+printf 'MZ stand-in setup\n' >"$server/ORV-Setup.exe"
+rm -f "$install/ORV-Setup.exe"
+(cd "$install" && HOME=$home ORV_TEST_MESSAGE_ANSWER=yes timeout 60 "$launcher") >"$work/update.out" 2>&1
+status=$?
+check "accepted update ends with status 0" test "$status" -eq 0
+check "update question asked" grep -q "A new version is available. Version: 0.0.9." "$work/update.out"
+check "setup downloaded" test "$(cat "$install/ORV-Setup.exe")" = "MZ stand-in setup"
+check "setup started" log_has "Started Setup"
+
+echo "$passes passed, $failures failed"
+if ((failures)); then
+  echo "--- launcher output"; tail -20 "$work/launcher.out"
+  echo "--- service log"; tail -20 "$work/service.log"
+  echo "--- page messages"; tail -20 "$driver/seen.log"
+  echo "--- launcher logs"; tail -40 "$user_folder"/Logs/*.log
+fi
+exit $((failures > 0))
