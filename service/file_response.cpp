@@ -1,6 +1,8 @@
 #include "service/file_response.h"
 
+#include <chrono>
 #include <fstream>
+#include <thread>
 #include <memory>
 #include <vector>
 
@@ -8,6 +10,8 @@
 #include "service/safe_path.h"
 
 namespace fs = std::filesystem;
+
+std::atomic<std::size_t> downloadBytesPerSecond{0};
 
 namespace {
 constexpr size_t blockSize = 256 * 1024;
@@ -30,6 +34,10 @@ bool sendFile(httplib::Response& response, const fs::path& file) {
             const auto got = stream->gcount();
             // A file that shrank while being sent ends the connection rather than padding it.
             if (got <= 0) return false;
+            if (const std::size_t rate = downloadBytesPerSecond; rate > 0) {
+                std::this_thread::sleep_for(std::chrono::microseconds(
+                    static_cast<long long>(got) * 1'000'000 / static_cast<long long>(rate)));
+            }
             return sink.write(buffer.data(), static_cast<size_t>(got));
         });
     return true;

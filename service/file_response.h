@@ -1,5 +1,8 @@
 #pragma once
 
+#include <atomic>
+#include <cstddef>
+
 #include <httplib.h>
 
 #include <filesystem>
@@ -7,6 +10,10 @@
 
 // Streams a file into the response in blocks, with its Content-Length; the file is never held in
 // memory as a whole. Returns false (response untouched) when the file cannot be opened.
+// Files are sent at most this fast (0: as fast as the connection goes), so that a demo on one
+// machine shows downloads the way a player sees them.
+extern std::atomic<std::size_t> downloadBytesPerSecond;
+
 bool sendFile(httplib::Response& response, const std::filesystem::path& file);
 
 // Answers a request for a file below `root` by its decoded request path: the file, 403 for a path

@@ -6,6 +6,7 @@
 #include <iostream>
 #include <mutex>
 
+#include "service/file_response.h"
 #include "service/service.h"
 
 namespace {
@@ -44,6 +45,7 @@ int main(int argc, char** argv) {
     // A client that hangs up mid-answer must not end the service.
     signal(SIGPIPE, SIG_IGN);
 
+    downloadBytesPerSecond = parsed.options.rateLimitKiB * 1024;
     Service service(parsed.options, printLine);
     if (const std::string problem = service.start(); !problem.empty()) {
         std::cerr << "orv-service: " << problem << "\n";

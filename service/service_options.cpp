@@ -82,6 +82,14 @@ ParsedOptions parseServiceOptions(const std::vector<std::string>& arguments) {
             if (key == "--bind") options.bindAddress = value;
             if (key == "--game-server") options.gameServerAddress = value;
             if (key == "--test-driver") options.testDriverFolder = value;
+        } else if (key == "--rate-limit") {
+            int kib = 0;
+            if (!hasValue || !readPort(value, kib) || kib <= 0) {
+                parsed.error = key + " needs a speed in KiB/s from 1 to 65535";
+                return parsed;
+            }
+            takeValue();
+            options.rateLimitKiB = static_cast<std::size_t>(kib);
         } else if (key == "--download-port" || key == "--web-port" || key == "--game-port") {
             int port = 0;
             if (!hasValue || !readPort(value, port)) {
@@ -123,6 +131,7 @@ std::string serviceUsage() {
            "  --game-server ADDRESS game server in the server list (default: " +
            defaults.gameServerAddress + ")\n"
            "  --game-port PORT      its port (default: " + std::to_string(defaults.gamePort) + ")\n"
+           "  --rate-limit KIB      send downloads at most this many KiB per second\n"
            "  --test-driver DIR     let an end-to-end test drive the pages through DIR\n"
            "  -h, --help            show this text\n";
 }

@@ -15,6 +15,7 @@ struct ServiceOptions {
     int gamePort = 0;
     // End-to-end tests only: a folder through which a test drives the pages (see test_driver.h).
     std::filesystem::path testDriverFolder;
+    std::size_t rateLimitKiB = 0;  // download speed limit in KiB/s, 0: none
 };
 
 // The defaults: loopback, ports 47810 and 47811, the pages of the source tree, "download" in the
