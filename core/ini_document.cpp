@@ -19,7 +19,7 @@ constexpr const char* getValueSpace = " \t\n\r\f\v";
 constexpr const char* trimSpace = " \t\r\n";
 
 // setValue is a read-modify-write of the whole file; the UI and the patch thread both call it.
-constinit std::mutex iniWriteLock;
+std::mutex iniWriteLock;
 
 std::string strip(const std::string& text, const char* space) {
     const auto first = text.find_first_not_of(space);

@@ -11,7 +11,7 @@
 SharedText logPath;
 
 namespace {
-constinit std::mutex logLock;
+std::mutex logLock;
 }
 
 void openLog() {

@@ -1,5 +1,6 @@
 #include "net/fetch.h"
 
+#include <algorithm>
 #include <new>
 
 #include "core/log.h"
@@ -8,11 +9,16 @@
 namespace {
 
 constexpr int fetchAttempts = 3;
+// Far above any manifest or script the servers publish; a body that goes on beyond it (a broken
+// proxy, an endless answer) fails the attempt before it can take all the memory there is.
+constexpr std::size_t largestDocument = std::size_t{16} * 1024 * 1024;
 
 std::size_t appendBody(char* data, std::size_t size, std::size_t count, void* buffer) {
     const std::size_t bytes = size * count;
+    auto& body = *static_cast<std::string*>(buffer);
+    if (bytes > largestDocument - std::min(body.size(), largestDocument)) return 0;
     try {
-        static_cast<std::string*>(buffer)->append(data, bytes);
+        body.append(data, bytes);
     } catch (const std::bad_alloc&) {
         return 0;  // no exception may cross libcurl; a short count fails the transfer instead
     }

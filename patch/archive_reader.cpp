@@ -23,6 +23,8 @@ bool openArchiveFile(archive* reader, const std::string& path) {
 }
 
 int secureExtractFlags() {
+    // Safe writes put each file beside its place and rename it there when complete: a full disk
+    // or a broken entry leaves the old file, never a cut-off one.
     return ARCHIVE_EXTRACT_SECURE_NODOTDOT | ARCHIVE_EXTRACT_SECURE_NOABSOLUTEPATHS |
-           ARCHIVE_EXTRACT_SECURE_SYMLINKS;
+           ARCHIVE_EXTRACT_SECURE_SYMLINKS | ARCHIVE_EXTRACT_SAFE_WRITES;
 }

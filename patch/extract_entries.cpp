@@ -3,7 +3,9 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <chrono>
 #include <cstddef>
+#include <filesystem>
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
@@ -11,6 +13,8 @@
 #include "core/log.h"
 #include "core/patch_progress.h"
 #include "patch/archive_reader.h"
+
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -71,6 +75,21 @@ void flush(Extraction& run) {
     }
 }
 
+// A failed safe write leaves its unfinished copy ("<name>.XXXXXX") beside the file, which stays
+// as it was. Only copies written since the extraction began are taken away.
+void removeUnfinishedCopy(const std::string& entryPath, fs::file_time_type began) {
+    std::error_code error;
+    const fs::path target(entryPath);
+    const std::string prefix = target.filename().string() + ".";
+    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+        if (!it->is_regular_file(error) || it->last_write_time(error) < began || error) continue;
+        fs::remove(it->path(), error);
+    }
+}
+
 bool failAll(Extraction& run, Outcome outcome) {
     for (const auto& [name, indices] : run.wanted)
         for (const std::size_t i : indices) run.outcomes[i] = outcome;
@@ -99,7 +118,10 @@ bool extractionPass(Extraction& run, const std::string& archivePath) {
 
         if (indices.front() == run.next) announce(run, run.next);
         PatchProgress.fileName.set(shownName(run.names[indices.front()]));
+        const std::string entryPath = pathname;
+        const auto began = fs::file_time_type::clock::now() - std::chrono::seconds(2);
         const int result = archive_read_extract(reader.get(), entry, secureExtractFlags());
+        if (result != ARCHIVE_OK) removeUnfinishedCopy(entryPath, began);
         for (const std::size_t i : indices)
             run.outcomes[i] = result == ARCHIVE_OK ? Outcome::Extracted : Outcome::ExtractFailed;
         flush(run);

@@ -203,9 +203,10 @@ void updateFilesFromWeb(const std::string& updateUrl, const std::string& root) {
     std::atomic<std::int32_t> downloadedCount{0};
     {
         ThreadPool pool(updateWorkerCount());
-        for (const auto& [key, checksum] : manifest) {
+        for (const auto& entry : manifest) {
+            // Copies by name: not every compiler lets a lambda capture a structured binding.
             pool.enqueue(
-                [key, checksum, &root, &folder, &gameFolder, &index, &downloadedCount, entryCount] {
+                [key = entry.first, checksum = entry.second, &root, &folder, &gameFolder, &index, &downloadedCount, entryCount] {
                     // A failing file must not take the process down: the pool runs jobs unguarded.
                     try {
                         updateOneFile(key, checksum, root, folder, gameFolder, index,

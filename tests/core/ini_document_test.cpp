@@ -25,8 +25,24 @@ protected:
     std::string path = dir.file("settings/ClientSettings.ini");
 
     void write(const std::string& content) { writeFile(path, content); }
-    std::string content() const { return readFile(path); }
+    // The file as text mode reads it back: on Windows the lines end in CR LF on disk (see
+    // WindowsWritesCrLfLineEnds).
+    std::string content() const {
+        std::string text = readFile(path);
+#ifdef _WIN32
+        for (auto at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at))
+            text.erase(at, 1);
+#endif
+        return text;
+    }
 };
+
+#ifdef _WIN32
+TEST_F(IniTest, WindowsWritesCrLfLineEnds) {
+    ASSERT_TRUE(setValue(path, "CLIENT", "token", "1a2b"));
+    EXPECT_EQ(readFile(path), "[CLIENT]\r\ntoken=1a2b\r\n");
+}
+#endif
 
 TEST_F(IniTest, GetValueCutsCommentsTrimsAndMatchesKeyGluedToEquals) {
     write(

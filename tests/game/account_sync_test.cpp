@@ -36,7 +36,7 @@ protected:
 TEST_F(AccountSync, ValidAccountGoesToSettingsAndGameKey) {
     sync(
         R"({"MPAccountName":"Pilot Ärger","MPAccountNameSig":"9f8e7d","error":"","extra":"false"})");
-    EXPECT_EQ(readFile(clientSettingsPath.get()),
+    EXPECT_EQ(readTextFile(clientSettingsPath.get()),
               before + "[MPID]\nMPAccountName=Pilot Ärger\nMPAccountNameSig=9f8e7d\n");
 #ifndef _WIN32
     EXPECT_EQ(gameRegistryStorePath(), userFolder.get() + "GameRegistry.ini");
@@ -91,7 +91,7 @@ TEST_F(AccountSync, RejectedAnswersWriteNeitherSettingsNorGameKey) {
     for (const auto& rejected : cases) {
         SCOPED_TRACE(rejected.what);
         sync(rejected.body);
-        EXPECT_EQ(readFile(clientSettingsPath.get()), before);
+        EXPECT_EQ(readTextFile(clientSettingsPath.get()), before);
         EXPECT_FALSE(storeExists());
         EXPECT_EQ(logMessages().back(), rejected.logged);
     }
@@ -99,7 +99,7 @@ TEST_F(AccountSync, RejectedAnswersWriteNeitherSettingsNorGameKey) {
 
 TEST_F(AccountSync, NoAnswerLogsTheUnreachableLine) {
     sync("");
-    EXPECT_EQ(readFile(clientSettingsPath.get()), before);
+    EXPECT_EQ(readTextFile(clientSettingsPath.get()), before);
     EXPECT_FALSE(storeExists());
     EXPECT_EQ(logMessages().back(),
               "The account server is not reachable or no data could be read. Please contact an "

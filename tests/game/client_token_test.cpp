@@ -35,7 +35,7 @@ TEST(ClientToken, IsMadeOnceAndThenReadBack) {
     IniDocument::setValue(path, "Config", "WindowMode", "true");
 
     const std::string token = loadClientToken();
-    EXPECT_EQ(readFile(path), "[CLIENT]\nVersion=1.0\ntoken=" + token + "\n[Config]\nWindowMode=true\n");
+    EXPECT_EQ(readTextFile(path), "[CLIENT]\nVersion=1.0\ntoken=" + token + "\n[Config]\nWindowMode=true\n");
     EXPECT_EQ(loadClientToken(), token);
 }
 
@@ -46,7 +46,7 @@ TEST(ClientToken, StoredTokenIsUsedUnchangedAndTheFileNotRewritten) {
     writeFile(path, "[CLIENT]\ntoken=Not-Hex_At-All ; kept\n");
     const auto before = std::filesystem::last_write_time(path);
     EXPECT_EQ(loadClientToken(), "Not-Hex_At-All");
-    EXPECT_EQ(readFile(path), "[CLIENT]\ntoken=Not-Hex_At-All ; kept\n");
+    EXPECT_EQ(readTextFile(path), "[CLIENT]\ntoken=Not-Hex_At-All ; kept\n");
     EXPECT_EQ(std::filesystem::last_write_time(path), before);
 }
 

@@ -28,7 +28,7 @@ protected:
     std::string sync(const std::string& body) {
         server.script(settingsTarget, {answer(200, body)});
         syncGameSettings(server.url());
-        return readFile(clientSettingsPath.get());
+        return readTextFile(clientSettingsPath.get());
     }
 
     TempDir dir;
@@ -105,7 +105,7 @@ TEST_F(SettingsSync, NoAnswerLogsTheUnreachableLine) {
         down = stopped.url();
     }
     syncGameSettings(down);
-    EXPECT_EQ(readFile(clientSettingsPath.get()), before);
+    EXPECT_EQ(readTextFile(clientSettingsPath.get()), before);
     EXPECT_EQ(logMessages().back(), unreachable);
 }
 

@@ -60,8 +60,14 @@ std::vector<std::string> manifestLines() {
     const std::string content = readFile(hashesPath.get());
     std::vector<std::string> lines;
     std::size_t start = 0;
-    for (std::size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.push_back(content.substr(start, end - start));
+    for (std::size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
+        std::string line = content.substr(start, end - start);
+#ifdef _WIN32
+        // Written in text mode: CR LF on Windows.
+        if (line.ends_with('\r')) line.pop_back();
+#endif
+        lines.push_back(line);
+    }
     EXPECT_EQ(start, content.size()) << "the manifest ends with a line end";
     std::sort(lines.begin(), lines.end());
     return lines;
@@ -126,6 +132,9 @@ TEST(Scan, WritesOneManifestLinePerFileAndKeepsTheRecords) {
 }
 
 TEST(Scan, FolderLinesComeInByteOrderOfTheFolderText) {
+#ifdef _WIN32
+    GTEST_SKIP() << "needs folders \"a\" and \"A\" side by side: Windows file names ignore case";
+#endif
     TempDir dir;
     useUserFolder(dir);
     Installation install(dir);

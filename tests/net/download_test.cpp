@@ -157,6 +157,10 @@ TEST_F(Download, TenFailuresTellTheUserAndEndTheProcess) {
                 testing::ExitedWithCode(0),
                 "Download Failed: Connection lost!\\. Please check your internet connection and "
                 "restart the launcher\\.");
+#ifdef _WIN32
+    GTEST_SKIP() << "only the exit status and message are checked on Windows: the death test's "
+                    "child is a new process with its own test folder and server";
+#endif
 
     EXPECT_EQ(logMessages(), failures(failed + "No error, HTTP code: 404", 10));
     EXPECT_EQ(server.requests("/file"), 10);

@@ -2,6 +2,11 @@
 
 #include <httplib.h>
 
+#ifndef _WIN32
+#include <netinet/in.h>
+#include <sys/socket.h>
+#endif
+
 #include <algorithm>
 #include <chrono>
 #include <fstream>
@@ -16,6 +21,36 @@ constexpr const char* contentType = "application/octet-stream";
 constexpr auto longestWait = std::chrono::seconds(60);
 constexpr std::size_t fileChunk = 256 * 1024;
 constexpr const char* readyPath = "/.ready";  // neither counted nor logged
+
+// Resets the connection from 127.0.0.1:`peerPort` to `localPort` at once, without the orderly
+// close that the server would make: the client sees ECONNRESET, as behind a dropping proxy.
+void resetConnection(int localPort, int peerPort) {
+#ifndef _WIN32
+    for (int fd = 3; fd < 4096; ++fd) {
+        sockaddr_in local{};
+        sockaddr_in peer{};
+        socklen_t localSize = sizeof local;
+        socklen_t peerSize = sizeof peer;
+        if (getsockname(fd, reinterpret_cast<sockaddr*>(&local), &localSize) != 0 ||
+            getpeername(fd, reinterpret_cast<sockaddr*>(&peer), &peerSize) != 0 ||
+            local.sin_family != AF_INET || ntohs(local.sin_port) != localPort ||
+            ntohs(peer.sin_port) != peerPort) {
+            continue;
+        }
+        // Disconnecting a TCP socket with AF_UNSPEC sends RST; the server's own close that
+        // follows then finds nothing left to close gracefully.
+        const linger abort{1, 0};
+        setsockopt(fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        sockaddr unspecified{};
+        unspecified.sa_family = AF_UNSPEC;
+        connect(fd, &unspecified, sizeof unspecified);
+        return;
+    }
+#else
+    (void)localPort;
+    (void)peerPort;
+#endif
+}
 
 }  // namespace
 
@@ -117,14 +152,14 @@ void HttpServer::handle(const httplib::Request& request, httplib::Response& resp
         }
     }
     if (scripted) {
-        respond(chosen, response);
+        respond(chosen, response, request.remote_port);
     } else if (!serveFile(request.path, response)) {
         response.status = 404;
         response.set_content("not found", "text/plain");
     }
 }
 
-void HttpServer::respond(const HttpAnswer& answer, httplib::Response& response) {
+void HttpServer::respond(const HttpAnswer& answer, httplib::Response& response, int peerPort) {
     response.status = answer.status;
     for (const auto& [name, value] : answer.headers) response.set_header(name, value);
     const std::string body = answer.body;
@@ -146,6 +181,32 @@ void HttpServer::respond(const HttpAnswer& answer, httplib::Response& response) 
         waitForRelease(true);
         response.set_content(body, contentType);
         return;
+    case Delivery::LongLength:
+        response.set_content_provider(
+            body.size() + 1000, contentType,
+            [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                if (offset == 0 && !body.empty()) sink.write(body.data(), body.size());
+                return false;  // the rest never comes: the connection closes short
+            });
+        return;
+    case Delivery::ShortLength:
+        response.set_content_provider(
+            half, contentType, [body](std::size_t, std::size_t, httplib::DataSink& sink) {
+                // All of it, past the announced end: the client must stop where it was told.
+                return sink.write(body.data(), body.size());
+            });
+        return;
+    case Delivery::Endless:
+        response.set_chunked_content_provider(contentType, [this, body](std::size_t, httplib::DataSink& sink) {
+            const std::string piece = body.empty() ? std::string(64 * 1024, 'x') : body;
+            while (sink.write(piece.data(), piece.size())) {
+                const std::lock_guard lock(mutex_);
+                if (stopping_) break;
+            }
+            return false;
+        });
+        return;
+    case Delivery::Reset:
     case Delivery::CutOff:
     case Delivery::Stall:
     case Delivery::Pause:
@@ -154,10 +215,14 @@ void HttpServer::respond(const HttpAnswer& answer, httplib::Response& response) 
     const Delivery delivery = answer.delivery;
     response.set_content_provider(
         body.size(), contentType,
-        [this, body, half, delivery](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+        [this, body, half, delivery, peerPort](std::size_t offset, std::size_t, httplib::DataSink& sink) {
             if (offset < half) {
                 if (!sink.write(body.data(), half)) return false;
                 if (delivery == Delivery::CutOff) return false;  // the connection is closed short
+                if (delivery == Delivery::Reset) {
+                    resetConnection(port_, peerPort);
+                    return false;
+                }
                 if (delivery == Delivery::Stall) {
                     waitForRelease(true);
                     return false;

@@ -31,6 +31,11 @@ enum class Delivery {
               // gives up (or the server stops)
     Pause,    // announces the whole length, sends the first half, waits for release(), sends the rest
     Silent,   // accepts the request and never sends a byte until the client gives up
+    Reset,    // announces the whole length, sends the first half, resets the connection (RST;
+              // on Windows the connection is only closed, as with CutOff)
+    LongLength,   // announces more bytes than the body has, sends the body, closes the connection
+    ShortLength,  // announces half the body's length, then sends the whole body
+    Endless,  // chunked, the body over and over without end, until the client hangs up
 };
 
 struct HttpAnswer {
@@ -75,7 +80,7 @@ public:
 private:
     void handle(const httplib::Request& request, httplib::Response& response);
     bool serveFile(const std::string& path, httplib::Response& response);
-    void respond(const HttpAnswer& answer, httplib::Response& response);
+    void respond(const HttpAnswer& answer, httplib::Response& response, int peerPort);
     // Waits until the server stops (true: stopping) or, unless `stopOnly`, until release().
     bool waitForRelease(bool stopOnly);
 

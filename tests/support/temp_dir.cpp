@@ -33,6 +33,13 @@ std::string readFile(const fs::path& path) {
     return content.str();
 }
 
+std::string readTextFile(const fs::path& path) {
+    std::ifstream in(path);
+    std::ostringstream content;
+    content << in.rdbuf();
+    return content.str();
+}
+
 void writeFile(const fs::path& path, const std::string& content) {
     if (path.has_parent_path()) fs::create_directories(path.parent_path());
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

@@ -21,6 +21,8 @@ private:
 };
 
 std::string readFile(const std::filesystem::path& path);
+// The file as a text-mode stream reads it: Windows' CR LF line ends come back as LF.
+std::string readTextFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& content);
 
 // Points the user folder at <folder>/Documents/My Games/ORV and opens a fresh log there.

@@ -102,6 +102,10 @@ TEST_F(Commands, CloseDestroysTheWindowAndEndsWithStatusZero) {
             std::abort();  // never reached: close ends the process
         },
         testing::ExitedWithCode(0), "");
+#ifdef _WIN32
+    GTEST_SKIP() << "only the exit status is checked on Windows: the death test's child is a new "
+                    "process that logs into a test folder of its own";
+#endif
     // The child logged before it ended.
     EXPECT_EQ(logMessages(), std::vector<std::string>{"Launcher exit"});
 }
