@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <new>
 #include <optional>
 #include <system_error>
@@ -28,22 +29,38 @@ constexpr std::align_val_t pageAlignment{4096};
 constexpr std::uint64_t splitThreshold = std::uint64_t{64} << 20;
 constexpr std::uint64_t minimumPart = std::uint64_t{32} << 20;
 
-struct AlignedFree {
-    void operator()(unsigned char* block) const { ::operator delete(block, pageAlignment); }
-};
-
 struct FileClose {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using File = std::unique_ptr<std::FILE, FileClose>;
 
-// One block per thread, kept for the thread's life: a scan hashes thousands of files on each
-// worker, and a fresh megabyte per file would cost an allocation and its page faults every time.
-unsigned char* threadBlock() {
-    thread_local std::unique_ptr<unsigned char, AlignedFree> block(
-        static_cast<unsigned char*>(::operator new(blockSize, pageAlignment)));
-    return block.get();
-}
+// Read blocks are lent out and returned rather than made per file: a scan hashes thousands of
+// files on each worker, and a fresh megabyte per file would cost an allocation and its page faults
+// every time. (Not thread_local: MinGW's thread-local destructors crash threads that end.) The
+// list never holds more blocks than were ever hashed with at once.
+std::mutex spareBlocksLock;
+std::vector<unsigned char*> spareBlocks;
+
+struct LentBlock {
+    unsigned char* data;
+    LentBlock() {
+        {
+            const std::lock_guard lock(spareBlocksLock);
+            if (!spareBlocks.empty()) {
+                data = spareBlocks.back();
+                spareBlocks.pop_back();
+                return;
+            }
+        }
+        data = static_cast<unsigned char*>(::operator new(blockSize, pageAlignment));
+    }
+    ~LentBlock() {
+        const std::lock_guard lock(spareBlocksLock);
+        spareBlocks.push_back(data);
+    }
+    LentBlock(const LentBlock&) = delete;
+    LentBlock& operator=(const LentBlock&) = delete;
+};
 
 File openForHashing(const std::string& path) {
     File file(std::fopen(path.c_str(), "rb"));
@@ -82,7 +99,8 @@ unsigned reserveHelpers(unsigned wanted, unsigned most) {
 
 // CRC of up to `limit` bytes from the file's current position; stops early at the end.
 Part hashStream(std::FILE* file, std::uint64_t limit, std::uint32_t crc = 0) {
-    unsigned char* const block = threadBlock();
+    const LentBlock lent;
+    unsigned char* const block = lent.data;
     Part part{crc, 0};
     while (part.bytes < limit) {
         const std::size_t want =
