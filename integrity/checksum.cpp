@@ -38,25 +38,35 @@ using File = std::unique_ptr<std::FILE, FileClose>;
 // files on each worker, and a fresh megabyte per file would cost an allocation and its page faults
 // every time. (Not thread_local: MinGW's thread-local destructors crash threads that end.) The
 // list never holds more blocks than were ever hashed with at once.
-std::mutex spareBlocksLock;
-std::vector<unsigned char*> spareBlocks;
+struct SpareBlocks {
+    std::mutex lock;
+    std::vector<unsigned char*> blocks;
+};
+
+// Never destroyed: a detached patch run may still hash while the process ends.
+SpareBlocks& spareBlocks() {
+    static SpareBlocks* const spare = new SpareBlocks;
+    return *spare;
+}
 
 struct LentBlock {
     unsigned char* data;
     LentBlock() {
+        SpareBlocks& spare = spareBlocks();
         {
-            const std::lock_guard lock(spareBlocksLock);
-            if (!spareBlocks.empty()) {
-                data = spareBlocks.back();
-                spareBlocks.pop_back();
+            const std::lock_guard lock(spare.lock);
+            if (!spare.blocks.empty()) {
+                data = spare.blocks.back();
+                spare.blocks.pop_back();
                 return;
             }
         }
         data = static_cast<unsigned char*>(::operator new(blockSize, pageAlignment));
     }
     ~LentBlock() {
-        const std::lock_guard lock(spareBlocksLock);
-        spareBlocks.push_back(data);
+        SpareBlocks& spare = spareBlocks();
+        const std::lock_guard lock(spare.lock);
+        spare.blocks.push_back(data);
     }
     LentBlock(const LentBlock&) = delete;
     LentBlock& operator=(const LentBlock&) = delete;
