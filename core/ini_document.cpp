@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/format.h"
+#include "core/text.h"
 #include "core/user_paths.h"
 #include "platform/platform.h"
 
@@ -95,16 +96,16 @@ bool replaceFile(const std::string& path, const std::vector<std::string>& lines)
         if (!out) {
             out.close();
             std::error_code ignored;
-            fs::remove(temporary, ignored);
+            fs::remove(toPath(temporary), ignored);
             return false;
         }
     }
     std::error_code error;
     if (!platform::flushFileToDisk(temporary)) error = std::make_error_code(std::errc::io_error);
-    if (!error) fs::rename(temporary, path, error);
+    if (!error) fs::rename(toPath(temporary), toPath(path), error);
     if (error) {
         std::error_code ignored;
-        fs::remove(temporary, ignored);
+        fs::remove(toPath(temporary), ignored);
         return false;
     }
     return true;
@@ -134,7 +135,7 @@ bool setValue(const std::string& path, const std::string& section, const std::st
               const std::string& value) {
     const std::lock_guard lock(iniWriteLock);
     std::error_code error;
-    const fs::path folder = fs::path(path).parent_path();
+    const fs::path folder = toPath(path).parent_path();
     if (!folder.empty() && !fs::exists(folder, error)) {
         fs::create_directories(folder, error);
         if (error) return false;
@@ -145,7 +146,7 @@ bool setValue(const std::string& path, const std::string& section, const std::st
         lines = setValueLines(in, section, key, value);
     } else {
         // A missing file starts empty; one that exists but cannot be read is left alone.
-        if (fs::exists(path, error) || error) return false;
+        if (fs::exists(toPath(path), error) || error) return false;
         std::istringstream empty;
         lines = setValueLines(empty, section, key, value);
     }

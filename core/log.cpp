@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "core/format.h"
+#include "core/text.h"
 #include "core/user_paths.h"
 #include "platform/platform.h"
 
@@ -17,7 +18,7 @@ std::mutex logLock;
 void openLog() {
     const std::string folder = userFolder.get() + "Logs";
     std::error_code error;
-    std::filesystem::create_directories(folder, error);
+    std::filesystem::create_directories(toPath(folder), error);
     logPath.set(folder + platform::pathSeparator + "Log_" +
                 formatLocalTime(currentSeconds(), "%Y-%m-%d_%H-%M-%S") + ".log");
 }

@@ -4,6 +4,7 @@
 
 #include "core/ini_document.h"
 #include "core/log.h"
+#include "core/text.h"
 #include "core/user_paths.h"
 #include "game/binary_patch.h"
 #include "game/game_executable.h"
@@ -39,7 +40,7 @@ void startGame(const std::string& serviceUrl) {
 
     const std::string parameters = startParameters(windowMode, autoConnect);
     std::error_code error;
-    const std::string root = std::filesystem::current_path(error).string();
+    const std::string root = pathText(std::filesystem::current_path(error));
     platform::startProgram(gameExecutable, parameters, error ? std::string() : root);
     logLine("Startparameters: " + parameters);
 }

@@ -16,6 +16,7 @@
 
 #include "core/format.h"
 #include "core/log.h"
+#include "core/text.h"
 #include "integrity/crc_combine.h"
 
 namespace {
@@ -180,7 +181,7 @@ std::uint32_t hashFile(const std::string& path) {
     if (first.bytes < blockSize) return first.crc;  // most files end in their first block
 
     std::error_code error;
-    const std::uint64_t size = std::filesystem::file_size(path, error);
+    const std::uint64_t size = std::filesystem::file_size(toPath(path), error);
     if (!error && size >= splitThreshold) {
         const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
         const auto wanted =

@@ -6,7 +6,6 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
-#include <type_traits>
 
 #include "core/log.h"
 #include "core/patch_progress.h"
@@ -26,16 +25,6 @@ namespace {
 std::mutex scannedFilesResetLock;
 
 constexpr char separator = platform::pathSeparator;
-
-// A native path as narrow text (the ANSI code page on Windows).
-template <class Native>
-std::string narrowText(const Native& native) {
-    if constexpr (std::is_same_v<typename Native::value_type, char>) {
-        return native;
-    } else {
-        return toNarrow(std::u16string(native.begin(), native.end()));
-    }
-}
 
 bool isNotFound(const std::error_code& error) {
     return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
@@ -97,7 +86,7 @@ void hashOne(std::string& relative, ScanContext& scan) {
 
 void listFiles(const std::string& root, std::vector<std::string>& files,
                std::map<std::string, int>& folderCounts) {
-    const fs::path rootPath(root);
+    const fs::path rootPath = toPath(root);
     // Entries come back as the root's text joined with their relative path, so the relative
     // path is a plain suffix; no per-file path arithmetic.
     const auto& rootText = rootPath.native();
@@ -109,8 +98,8 @@ void listFiles(const std::string& root, std::vector<std::string>& files,
     auto relativeText = [&](const fs::path& path) {
         const auto& native = path.native();
         if (native.size() > prefixLength && native.compare(0, rootText.size(), rootText) == 0)
-            return narrowText(native.substr(prefixLength));
-        return narrowText(path.lexically_relative(rootPath).native());
+            return nativePathText(native.substr(prefixLength));
+        return nativePathText(path.lexically_relative(rootPath).native());
     };
 
     // An explicit stack instead of recursive_directory_iterator: that one gives up the whole
@@ -120,7 +109,7 @@ void listFiles(const std::string& root, std::vector<std::string>& files,
         std::error_code error;
         fs::directory_iterator entries(folder, error);
         if (error) {
-            logLine("Error listing folder:" + narrowText(folder.native()));
+            logLine("Error listing folder:" + pathText(folder));
             return;
         }
         stack.push_back({std::move(entries), std::move(relativeFolder), 0});
@@ -143,7 +132,7 @@ void listFiles(const std::string& root, std::vector<std::string>& files,
         current.entries.increment(error);
         if (error) {
             // The iterator is at its end now: the rest of this folder is lost, not the walk.
-            logLine("Error listing folder:" + narrowText(entry.path().parent_path().native()));
+            logLine("Error listing folder:" + pathText(entry.path().parent_path()));
         }
 
         error.clear();
@@ -157,7 +146,7 @@ void listFiles(const std::string& root, std::vector<std::string>& files,
             ++current.fileCount;
         } else if (error && !isNotFound(error)) {
             // A link that loops, or an entry whose type the system will not tell.
-            logLine("Error listing file:" + narrowText(entry.path().native()));
+            logLine("Error listing file:" + pathText(entry.path()));
         }
     }
 }

@@ -44,7 +44,7 @@ std::string shownName(std::string path) {
 
 // True when a non-empty local copy carries the expected checksum; a differing copy is deleted.
 bool localCopyIsCurrent(const std::string& localPath, const std::string& expectedChecksum) {
-    const fs::path path(localPath);
+    const fs::path path = toPath(localPath);
     if (!fs::is_regular_file(path) || fs::file_size(path) == 0) return false;
     if (formatChecksum(hashFile(localPath)) == expectedChecksum) {
         logLine("Local file is up to date. No need to download.");
@@ -82,7 +82,7 @@ void downloadFile(const std::string& url, const std::string& localPath,
             logLine("Failed to initialize cURL");
             return;
         }
-        const fs::path parent = fs::path(localPath).parent_path();
+        const fs::path parent = toPath(localPath).parent_path();
         if (!parent.empty() && !fs::exists(parent)) fs::create_directories(parent);
         if (localCopyIsCurrent(localPath, expectedChecksum)) return;
 

@@ -12,6 +12,7 @@
 
 #include "core/log.h"
 #include "core/patch_progress.h"
+#include "core/text.h"
 #include "patch/archive_reader.h"
 
 namespace fs = std::filesystem;
@@ -79,15 +80,22 @@ void flush(Extraction& run) {
 // as it was. Only copies written since the extraction began are taken away.
 void removeUnfinishedCopy(const std::string& entryPath, fs::file_time_type began) {
     std::error_code error;
-    const fs::path target(entryPath);
-    const std::string prefix = target.filename().string() + ".";
+    const fs::path target = toPath(entryPath);
+    const std::string prefix = pathText(target.filename()) + ".";
     const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
     for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = it->path().filename().string();
+        const std::string name = pathText(it->path().filename());
         if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
         if (!it->is_regular_file(error) || it->last_write_time(error) < began || error) continue;
         fs::remove(it->path(), error);
     }
+}
+
+// libarchive's secure flags refuse "/x" and "../x" everywhere, but on Windows its writer takes a
+// drive path ("C:/x", "C:x") as it stands, outside the installation.
+bool isDrivePath(std::string_view name) {
+    return name.size() >= 2 && name[1] == ':' &&
+           ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
 }
 
 bool failAll(Extraction& run, Outcome outcome) {
@@ -120,7 +128,9 @@ bool extractionPass(Extraction& run, const std::string& archivePath) {
         PatchProgress.fileName.set(shownName(run.names[indices.front()]));
         const std::string entryPath = pathname;
         const auto began = fs::file_time_type::clock::now() - std::chrono::seconds(2);
-        const int result = archive_read_extract(reader.get(), entry, secureExtractFlags());
+        const int result = isDrivePath(entryPath)
+                               ? ARCHIVE_FAILED
+                               : archive_read_extract(reader.get(), entry, secureExtractFlags());
         if (result != ARCHIVE_OK) removeUnfinishedCopy(entryPath, began);
         for (const std::size_t i : indices)
             run.outcomes[i] = result == ARCHIVE_OK ? Outcome::Extracted : Outcome::ExtractFailed;

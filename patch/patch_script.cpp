@@ -29,7 +29,7 @@ std::string toLocalSeparators(std::string path) {
 fs::path argumentPath(const fs::path& folder, const std::string& line, std::size_t keywordAt,
                       const std::string& keyword) {
     const std::string argument = IniDocument::trim(line.substr(keywordAt + keyword.size()));
-    return folder / fs::path(toLocalSeparators(argument));
+    return folder / toPath(toLocalSeparators(argument));
 }
 
 std::string scriptUrl(const std::string& updateUrl, const std::string& name) {

@@ -140,13 +140,13 @@ std::optional<ManifestTarget> resolveManifestKey(const std::string& root, const 
 
 std::string resolvedGameFolder(const std::string& root) {
     std::error_code error;
-    const fs::path folder = fs::weakly_canonical(fs::path(joinRoot(root, gameFolderName)), error);
-    return error ? std::string() : folder.string();
+    const fs::path folder = fs::weakly_canonical(toPath(joinRoot(root, gameFolderName)), error);
+    return error ? std::string() : pathText(folder);
 }
 
 bool staysInGameFolder(const ManifestTarget& target, const std::string& gameFolder) {
     if (gameFolder.empty()) return true;  // the lexical check has to do
-    return liesBelow(fs::weakly_canonical(fs::path(target.localText)), fs::path(gameFolder));
+    return liesBelow(fs::weakly_canonical(toPath(target.localText)), toPath(gameFolder));
 }
 
 std::string pathKey(std::string_view path) {
@@ -175,7 +175,7 @@ bool isFileNeeded(const ScanIndex& index, const ManifestTarget& target,
                   const std::string& checksum) {
     const auto found = index.find(pathKey(target.relative));
     if (found != index.end()) return formatChecksum(found->second->checksum) != checksum;
-    return !fs::exists(fs::path(target.localText));
+    return !fs::exists(toPath(target.localText));
 }
 
 std::string updateFolder(const std::string& updateUrl) {

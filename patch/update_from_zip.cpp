@@ -35,7 +35,7 @@ void obtainArchive(const std::string& updateUrl, const std::string& zipPath,
                    const std::string& expected) {
     for (int downloads = 0;; ++downloads) {
         std::error_code error;
-        const bool present = fs::exists(zipPath, error);
+        const bool present = fs::exists(toPath(zipPath), error);
         if (present && formatChecksum(hashFile(zipPath)) == expected) {
             logLine("ZIP hash matches, download successful.");
             return;

@@ -34,7 +34,7 @@ void repairInstallation() {
     const std::string exeFolder = std::string(".") + platform::pathSeparator + "Astrovance" +
                                   platform::pathSeparator + "EXE";
     std::error_code error;
-    std::filesystem::remove_all(exeFolder, error);
+    std::filesystem::remove_all(toPath(exeFolder), error);
     if (error) logLine("Error deleting " + exeFolder + ": " + error.message());
     PatchProgress.fileProgress.exchange(0);
     PatchProgress.overallProgress.exchange(0);

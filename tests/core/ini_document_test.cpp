@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/text.h"
 #include "core/user_paths.h"
 #include "tests/support/temp_dir.h"
 
@@ -131,6 +132,22 @@ TEST_F(IniTest, SetValueFailsWhenTheFolderCannotBeCreated) {
     writeFile(dir.file("blocker"), "a file where a folder should be");
     const std::string blocked = dir.file("blocker/sub/ClientSettings.ini");
     EXPECT_FALSE(setValue(blocked, "CLIENT", "token", "x"));
+}
+
+// A player's documents folder below a user name outside ASCII: the folder made, the file written
+// and the file read back must all be the one the narrow path names, with no garbled twin beside.
+TEST_F(IniTest, SetValueReachesAFileBelowANonAsciiFolder) {
+    const std::string user = "J\xC3\xBCrgen \xE5\xB1\xB1\xE7\x94\xB0";
+    const std::string nonAscii = dir.file(user + "/My Games/ORV/ClientSettings.ini");
+    ASSERT_TRUE(setValue(nonAscii, "CLIENT", "token", "1a2b"));
+    ASSERT_TRUE(setValue(nonAscii, "CLIENT", "Version", "1.0"));
+    EXPECT_EQ(getValue(nonAscii, "CLIENT", "token"), "1a2b");
+
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(pathText(entry.path().filename()));
+    EXPECT_EQ(names, std::vector<std::string>{user});
+    EXPECT_TRUE(std::filesystem::is_regular_file(toPath(nonAscii)));
 }
 
 TEST_F(IniTest, SetValueLeavesNoTemporaryFilesBehind) {

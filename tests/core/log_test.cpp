@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "core/text.h"
 #include "core/user_paths.h"
 #include "tests/support/temp_dir.h"
 
@@ -28,6 +29,18 @@ TEST(Log, NamesTheFileAfterTheStartTimeInTheLogsFolder) {
     EXPECT_TRUE(std::filesystem::is_directory(path.parent_path()));
     EXPECT_TRUE(std::regex_match(path.filename().string(),
                                  std::regex(R"(Log_\d{4}-\d\d-\d\d_\d\d-\d\d-\d\d\.log)")));
+}
+
+TEST(Log, LogsBelowANonAsciiDocumentsFolder) {
+    TempDir dir;
+    setUserPaths(dir.file("J\xC3\xBCrgen/Documents"));
+    openLog();
+    logLine("first line");
+    EXPECT_EQ(logMessages(), std::vector<std::string>{"first line"});
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        names.push_back(pathText(entry.path().filename()));
+    EXPECT_EQ(names, std::vector<std::string>{"J\xC3\xBCrgen"});
 }
 
 TEST(Log, WritesTimeStampedLinesInCallOrder) {

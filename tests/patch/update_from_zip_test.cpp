@@ -1,13 +1,16 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <thread>
 
 #include "core/patch_progress.h"
+#include "core/text.h"
 #include "integrity/exclusions.h"
 #include "patch/extract_entries.h"
 #include "patch/updates.h"
+#include "tests/support/links.h"
 #include "tests/patch/update_test_support.h"
 
 namespace fs = std::filesystem;
@@ -284,6 +287,10 @@ TEST_F(ZipUpdateTest, DamagedEntryFailsAloneAndTheEntriesAfterItAreStillExtracte
 }
 
 TEST_F(ZipUpdateTest, AnEntryWhoseCheckFailsIsLoggedAndTheOthersAreStillDone) {
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows reports every name it refuses as absent, so no entry's check can be "
+                    "made to fail here";
+#endif
     // A name longer than any file system allows makes the file-system calls throw.
     const std::string tooLong(300, 'n');
     fs::create_directories(gameFile("a"));
@@ -317,34 +324,44 @@ TEST_F(ZipUpdateTest, UnsafeManifestKeysAreSkippedAndNothingLandsOutside) {
     EXPECT_FALSE(fs::exists(dir.path() / "x"));
 }
 
-TEST_F(ZipUpdateTest, HostileArchiveEntriesNeverLandOutsideTheInstallation) {
-    const fs::path outside = dir.path() / "outside";
-    fs::create_directories(outside);
-    const std::vector<ZipEntry> hostile = {
-        {"Astrovance/../../evil", "escaped", ""},
-        {(dir.path() / "absolute-evil").string(), "escaped", ""},
-        {"Astrovance/link", "", outside.string()},
-        {"Astrovance/link/evil", "escaped", ""},
-    };
-    writeZip(root / "ORV.zip", hostile);
-    ASSERT_EQ(
-        zipEntryNames(root / "ORV.zip"),
-        (std::vector<std::string>{"Astrovance/../../evil", (dir.path() / "absolute-evil").string(),
-                                  "Astrovance/link", "Astrovance/link/evil"}));
+TEST_F(ZipUpdateTest, ClimbingAndAbsoluteArchiveEntriesAreRefused) {
+    // Written with "/" as ZIP archives carry names; on Windows this is a drive path ("C:/...").
+    std::string absolute = pathText(dir.path() / "absolute-evil");
+    std::replace(absolute.begin(), absolute.end(), '\\', '/');
+    writeZip(root / "ORV.zip", {{"Astrovance/../../evil", "escaped", ""},
+                                {absolute, "escaped", ""},
+                                {"Astrovance/fine.txt", "fine", ""}});
+    ASSERT_EQ(zipEntryNames(root / "ORV.zip"),
+              (std::vector<std::string>{"Astrovance/../../evil", absolute, "Astrovance/fine.txt"}));
 
     extractEntry("ORV.zip", "Astrovance/../../evil");
-    extractEntry("ORV.zip", (dir.path() / "absolute-evil").string());
+    extractEntry("ORV.zip", absolute);
+    extractEntry("ORV.zip", "Astrovance/fine.txt");
+
+    EXPECT_EQ(linesStarting(logMessages(), "Error when extracting the file").size(), 2u);
+    EXPECT_FALSE(fs::exists(dir.path() / "outer" / "evil"));
+    EXPECT_FALSE(fs::exists(dir.path() / "evil"));
+    EXPECT_FALSE(fs::exists(dir.path() / "absolute-evil"));
+    EXPECT_EQ(readFile(gameFile("fine.txt")), "fine");
+}
+
+TEST_F(ZipUpdateTest, ArchiveLinkEntriesNeverLeadOutsideTheInstallation) {
+    SKIP_WITHOUT_SYMBOLIC_LINKS();
+    const fs::path outside = dir.path() / "outside";
+    fs::create_directories(outside);
+    writeZip(root / "ORV.zip",
+             {{"Astrovance/link", "", outside.string()}, {"Astrovance/link/evil", "escaped", ""}});
+
     extractEntry("ORV.zip", "Astrovance/link");
     extractEntry("ORV.zip", "Astrovance/link/evil");
 
-    EXPECT_EQ(linesStarting(logMessages(), "Error when extracting the file").size(), 3u);
-    EXPECT_FALSE(fs::exists(dir.path() / "outer" / "evil"));
-    EXPECT_FALSE(fs::exists(dir.path() / "absolute-evil"));
+    EXPECT_EQ(linesStarting(logMessages(), "Error when extracting the file").size(), 1u);
     EXPECT_TRUE(fs::is_empty(outside));
     EXPECT_EQ(PatchProgress.fileName.get(), u"link/evil");
 }
 
 TEST_F(ZipUpdateTest, ArchiveLinkCannotCarryALaterEntryOutside) {
+    SKIP_WITHOUT_SYMBOLIC_LINKS();
     const fs::path outside = dir.path() / "outside";
     fs::create_directories(outside);
     const std::vector<ZipEntry> hostile = {

@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "core/patch_progress.h"
+#include "core/text.h"
 #include "integrity/checksum.h"
 #include "integrity/exclusions.h"
 
@@ -63,8 +64,11 @@ std::string checksumText(const std::string& content) {
 std::vector<std::string> filesBelow(const fs::path& folder) {
     std::vector<std::string> files;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (entry.is_symlink() || entry.is_regular_file())
-            files.push_back(entry.path().lexically_relative(folder).generic_string());
+        if (entry.is_symlink() || entry.is_regular_file()) {
+            std::string name = pathText(entry.path().lexically_relative(folder));
+            std::replace(name.begin(), name.end(), '\\', '/');
+            files.push_back(std::move(name));
+        }
     }
     std::sort(files.begin(), files.end());
     return files;
@@ -105,7 +109,7 @@ void UpdateTest::scan() {
 }
 
 void UpdateTest::serve(const std::string& relative, const std::string& content) {
-    writeFile(serverFolder / relative, content);
+    writeFile(serverFolder / toPath(relative), content);
 }
 
 void UpdateTest::install(const std::string& relative, const std::string& content) {
@@ -113,7 +117,7 @@ void UpdateTest::install(const std::string& relative, const std::string& content
 }
 
 fs::path UpdateTest::gameFile(const std::string& relative) const {
-    return root / "Astrovance" / relative;
+    return root / "Astrovance" / toPath(relative);
 }
 
 std::string UpdateTest::updateUrl(const std::string& name) const {

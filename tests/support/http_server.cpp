@@ -12,6 +12,8 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "core/text.h"
+
 namespace fs = std::filesystem;
 
 namespace {
@@ -243,7 +245,7 @@ bool HttpServer::serveFile(const std::string& path, httplib::Response& response)
                 path[prefix.size()] != '/') {
                 continue;
             }
-            const fs::path relative = fs::path(path.substr(prefix.size() + 1)).lexically_normal();
+            const fs::path relative = toPath(path.substr(prefix.size() + 1)).lexically_normal();
             if (relative.is_absolute() || relative.empty() || *relative.begin() == "..") continue;
             file = folder / relative;
             break;

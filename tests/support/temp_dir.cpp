@@ -6,6 +6,7 @@
 #include <sstream>
 
 #include "core/log.h"
+#include "core/text.h"
 #include "core/user_paths.h"
 
 namespace fs = std::filesystem;
@@ -24,7 +25,9 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ignored);
 }
 
-std::string TempDir::file(const std::string& relative) const { return (path_ / relative).string(); }
+std::string TempDir::file(const std::string& relative) const {
+    return pathText(path_ / toPath(relative));
+}
 
 std::string readFile(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -47,7 +50,7 @@ void writeFile(const fs::path& path, const std::string& content) {
 }
 
 void useUserFolder(const TempDir& folder) {
-    setUserPaths((folder.path() / "Documents").string());
+    setUserPaths(folder.file("Documents"));
     openLog();
     // A log name has whole seconds: make sure each test starts with its own, empty file.
     std::error_code ignored;
