@@ -26,3 +26,8 @@ std::time_t currentSeconds() {
     return static_cast<std::time_t>(
         duration_cast<seconds>(system_clock::now().time_since_epoch()).count());
 }
+
+std::u16string decimal(std::int64_t value) {
+    const std::string text = std::to_string(value);
+    return std::u16string(text.begin(), text.end());
+}

@@ -3,6 +3,7 @@
 #include <string>
 #include <optional>
 
+#include "core/format.h"
 #include "core/ini_document.h"
 #include "core/patch_progress.h"
 #include "patch/version_file.h"
@@ -19,11 +20,6 @@ std::optional<std::chrono::steady_clock::time_point> clientPageDue;
 }  // namespace
 
 namespace {
-
-std::u16string decimal(std::int32_t value) {
-    const std::string text = std::to_string(value);
-    return std::u16string(text.begin(), text.end());
-}
 
 void sendStatusTexts(std::int32_t phase, const std::u16string& prefix) {
     switch (phase) {

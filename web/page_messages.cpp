@@ -2,6 +2,7 @@
 
 #include <filesystem>
 
+#include "core/format.h"
 #include "core/ini_document.h"
 #include "core/log.h"
 #include "core/patch_progress.h"
@@ -16,11 +17,6 @@
 std::int32_t reportPage = 0;
 
 namespace {
-
-std::u16string decimal(std::int32_t value) {
-    const std::string text = std::to_string(value);
-    return std::u16string(text.begin(), text.end());
-}
 
 void post(const std::u16string& text) {
     if (webView) webView->postWebMessageAsString(text);

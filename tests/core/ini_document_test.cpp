@@ -7,13 +7,8 @@
 
 #include "core/text.h"
 #include "core/user_paths.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
-
-#ifndef _WIN32
-#include <sys/resource.h>
-
-#include <csignal>
-#endif
 
 namespace {
 
@@ -166,14 +161,12 @@ TEST_F(IniTest, SetValueLeavesNoTemporaryFilesBehind) {
 TEST_F(IniTest, FailedWriteLeavesTheOldFileIntact) {
     const std::string original = "[CLIENT]\nVersion=1.0\ntoken=abc\n";
     write(original);
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 16;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool written = setValue(path, "CLIENT", "Version", std::string(200, '9'));
-    setrlimit(RLIMIT_FSIZE, &old);
+    bool written = true;
+    {
+        const FileSizeLimit full(16);
+        ASSERT_TRUE(full.active());
+        written = setValue(path, "CLIENT", "Version", std::string(200, '9'));
+    }
     EXPECT_FALSE(written);
     EXPECT_EQ(content(), original);
 }

@@ -5,15 +5,10 @@
 
 #include <filesystem>
 
-#ifndef _WIN32
-#include <sys/resource.h>
-
-#include <csignal>
-#endif
-
 #include "core/ini_document.h"
 #include "core/user_paths.h"
 #include "tests/game/installation_root.h"
+#include "tests/support/file_size_limit.h"
 
 namespace {
 
@@ -155,14 +150,12 @@ TEST(BinPatch, FailedWriteIsReported) {
     const std::string pristine(1 << 20, '\0');
     writeFile(root.executable(), pristine);
     const BINPatch patch{root.executable().string(), 900000, {0x01}, {0x00}, true};
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 512 * 1024;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool applied = applyBinPatch(patch, true);
-    setrlimit(RLIMIT_FSIZE, &old);
+    bool applied = true;
+    {
+        const FileSizeLimit full(512 * 1024);
+        ASSERT_TRUE(full.active());
+        applied = applyBinPatch(patch, true);
+    }
     EXPECT_FALSE(applied);
     EXPECT_EQ(logMessages().back(), "Failed to write to file: " + root.executable().string());
     EXPECT_EQ(readFile(root.executable()), pristine);

@@ -4,7 +4,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
@@ -13,10 +12,10 @@
 #include "core/log.h"
 #include "core/patch_progress.h"
 #include "core/user_paths.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
 
 #ifndef _WIN32
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -223,15 +222,12 @@ TEST(Scan, AManifestThatCannotBeWrittenIsReported) {
     Installation install(dir);
     for (int i = 0; i < 200; ++i)
         install.add("a-rather-long-folder-name/file-" + std::to_string(i) + ".txt", "a");
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit small = old;
-    small.rlim_cur = 4096;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    std::atomic<std::int32_t> excluded{0};
-    hashExistingFiles(install.root, excluded, scanLock);
-    setrlimit(RLIMIT_FSIZE, &old);
+    {
+        const FileSizeLimit full(4096);
+        ASSERT_TRUE(full.active());
+        std::atomic<std::int32_t> excluded{0};
+        hashExistingFiles(install.root, excluded, scanLock);
+    }
 
     const auto messages = logMessages();
     ASSERT_FALSE(messages.empty());

@@ -13,14 +13,9 @@
 #include "core/patch_progress.h"
 #include "net/stall_limit.h"
 #include "platform/platform.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
-
-#ifndef _WIN32
-#include <sys/resource.h>
-
-#include <csignal>
-#endif
 
 namespace fs = std::filesystem;
 
@@ -181,12 +176,9 @@ TEST_F(Download, LocalCopyWithMatchingChecksumSendsNoRequestEvenWhenServerIsGone
 
 #ifndef _WIN32
 // A disk that fills up: no file of the process may grow beyond `limit` bytes (the log included).
-void downloadWithFileSizeLimit(const std::string& url, const std::string& target, rlim_t limit) {
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit small{};
-    getrlimit(RLIMIT_FSIZE, &small);
-    small.rlim_cur = limit;
-    setrlimit(RLIMIT_FSIZE, &small);
+void downloadWithFileSizeLimit(const std::string& url, const std::string& target,
+                               std::uint64_t limit) {
+    const FileSizeLimit full(limit);
     downloadFile(url, target, "file.bin", "", true);
 }
 

@@ -4,12 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <sys/mount.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <algorithm>
@@ -24,6 +22,7 @@
 #include "net/endpoints.h"
 #include "patch/patch_thread.h"
 #include "testdata/make_install.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
 
@@ -46,13 +45,6 @@ int inChild(const std::function<void()>& body) {
     int status = -1;
     waitpid(child, &status, 0);
     return status;
-}
-
-// Files larger than `bytes` cannot be written: the disk is full for this process.
-void limitFileSize(rlim_t bytes) {
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit limit{bytes, bytes};
-    setrlimit(RLIMIT_FSIZE, &limit);
 }
 
 bool noTemporaryBeside(const fs::path& file) {
@@ -82,7 +74,7 @@ protected:
 TEST_F(DiskFaults, FullDiskKeepsTheSettingsFileWhole) {
     const std::string path = clientSettingsPath.get();
     const int status = inChild([&] {
-        limitFileSize(settings.size() + 16);
+        const FileSizeLimit full(settings.size() + 16);
         if (IniDocument::setValue(path, "Config", "Huge", std::string(4096, 'h'))) _exit(1);
     });
     ASSERT_TRUE(WIFEXITED(status));
@@ -94,7 +86,7 @@ TEST_F(DiskFaults, FullDiskKeepsTheSettingsFileWhole) {
 TEST_F(DiskFaults, FullDiskDuringDownloadEndsWithoutPartialFile) {
     const fs::path target = dir.path() / "Install" / "Astrovance" / "Data" / "big.pak";
     const int status = inChild([&] {
-        limitFileSize(64 * 1024);
+        const FileSizeLimit full(64 * 1024);
         HttpServer server;
         server.script("/big.pak", {answer(200, std::string(512 * 1024, 'b'))});
         downloadFile(server.url("/big.pak"), target.string(), "big.pak", "1234", false);
@@ -135,7 +127,7 @@ TEST_F(DiskFaults, ExtractionIntoFullDiskLeavesTheOldFile) {
         HttpServer server;
         server.serveFolder("", options.serverDir);
         fs::current_path(root);
-        limitFileSize(largest->size / 2);
+        const FileSizeLimit full(largest->size / 2);
         patchThreadFrom(server.url());
     });
     ASSERT_TRUE(WIFEXITED(status));

@@ -4,7 +4,6 @@
 // the child ended, what it logged, and what it left on disk.
 #include <gtest/gtest.h>
 
-#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,7 +12,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <iostream>
@@ -33,6 +31,7 @@
 #include "patch/patch_run.h"
 #include "patch/patch_thread.h"
 #include "testdata/make_install.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
 
@@ -403,9 +402,7 @@ protected:
     [[noreturn]] void session(const FaultRow& row) {
         setStallSeconds(1);
         // An endless download stops at this size instead of at the end of the disk.
-        signal(SIGXFSZ, SIG_IGN);
-        rlimit limit{8 * 1024 * 1024, 8 * 1024 * 1024};
-        setrlimit(RLIMIT_FSIZE, &limit);
+        const FileSizeLimit full(8 * 1024 * 1024);
         {
             HttpServer server;
             server.serveFolder("", serverFolder);
