@@ -28,34 +28,24 @@ protected:
     }
 };
 
-TEST_F(LauncherWindow, HasTheLauncherClassWithItsProcedureAndNothingElse) {
-    wchar_t className[64] = {};
-    GetClassNameW(window, className, 64);
-    EXPECT_STREQ(className, L"ORVLauncher");
-
+TEST_F(LauncherWindow, IsAHiddenBorderlessPopupOfTheLauncherClass) {
+    wchar_t text[64] = {};
+    GetClassNameW(window, text, 64);
+    EXPECT_STREQ(text, L"ORVLauncher");
     WNDCLASSEXW windowClass{};
     windowClass.cbSize = sizeof windowClass;
     ASSERT_TRUE(GetClassInfoExW(GetModuleHandleW(nullptr), L"ORVLauncher", &windowClass));
-    EXPECT_EQ(windowClass.style, 0u);
     EXPECT_EQ(windowClass.lpfnWndProc, &launcherWindowProc);
-    EXPECT_EQ(windowClass.cbClsExtra, 0);
-    EXPECT_EQ(windowClass.cbWndExtra, 0);
-    EXPECT_EQ(windowClass.hIcon, nullptr);
-    EXPECT_EQ(windowClass.hCursor, nullptr);
+    EXPECT_EQ(windowClass.style, 0u);
     EXPECT_EQ(windowClass.hbrBackground, nullptr);
-    EXPECT_EQ(windowClass.lpszMenuName, nullptr);
-}
 
-TEST_F(LauncherWindow, IsAHiddenBorderlessPopupWithTheLauncherTitle) {
     EXPECT_EQ(static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)) & ~WS_CLIPSIBLINGS,
               static_cast<DWORD>(WS_POPUP));
     EXPECT_EQ(GetWindowLongW(window, GWL_EXSTYLE), 0);
     EXPECT_FALSE(IsWindowVisible(window));
-    wchar_t title[64] = {};
-    GetWindowTextW(window, title, 64);
-    EXPECT_STREQ(title, L">ORV< Launcher");
+    GetWindowTextW(window, text, 64);
+    EXPECT_STREQ(text, L">ORV< Launcher");
     EXPECT_EQ(GetParent(window), nullptr);
-    EXPECT_EQ(GetMenu(window), nullptr);
 }
 
 TEST_F(LauncherWindow, Is904By504AtThePlaceComputedFor900By500) {
@@ -94,24 +84,18 @@ TEST_F(LauncherWindow, IsShapedByARoundedRegionOneBeyondItsSize) {
     DeleteObject(shape);
 }
 
-TEST_F(LauncherWindow, BecomesTheMainWindowWhoseTimerIsTimerOne) {
+TEST_F(LauncherWindow, OnlyTimerOneIsSetAndOnlyItTicksTheProgress) {
     ASSERT_NE(mainWindow, nullptr);
     mainWindow->startProgressTimer();
-    // Starting it again restarts the same timer, and only timer 1 is ever set: killing it
-    // succeeds once.
-    mainWindow->startProgressTimer();
+    mainWindow->startProgressTimer();  // restarts the same timer
     EXPECT_TRUE(KillTimer(window, 1));
     EXPECT_FALSE(KillTimer(window, 1));
-}
 
-TEST_F(LauncherWindow, TimerOneRunsAProgressTickAndOtherTimersDoNothing) {
     FakeBrowser browser;
     EXPECT_EQ(SendMessageW(window, WM_TIMER, 2, 0), 0);
     EXPECT_TRUE(browser.view.posted.empty());
-
     EXPECT_EQ(SendMessageW(window, WM_TIMER, 1, 0), 0);
-    // A tick always sends the two status texts.
-    EXPECT_EQ(browser.view.posted.size(), 2u);
+    EXPECT_EQ(browser.view.posted.size(), 2u);  // a tick always sends the two status texts
 }
 
 TEST_F(LauncherWindow, TheProgressTimerTicksThroughTheMessageLoop) {

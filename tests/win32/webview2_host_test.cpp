@@ -176,15 +176,6 @@ TEST_F(WebView2Host, LoaderRefusingToStartIsReportedOnce) {
     EXPECT_NE(webViewFailureText().find(L"0x80004005"), std::wstring::npos);
 }
 
-TEST_F(WebView2Host, MissingEnvironmentIsNeverUsed) {
-    DoubleScript script;
-    script.environmentMissing = true;
-    create(script);
-    EXPECT_EQ(events(), "E");
-    EXPECT_FALSE(webViewFailureText().empty());
-    EXPECT_TRUE(contains(logMessages(), "Failed to create WebView2 environment - HRESULT 0x80004003"));
-}
-
 TEST_F(WebView2Host, FailedControllerLeavesNoBrowserAndSaysSo) {
     DoubleScript script;
     script.controllerResult = E_ACCESSDENIED;
@@ -196,20 +187,31 @@ TEST_F(WebView2Host, FailedControllerLeavesNoBrowserAndSaysSo) {
     EXPECT_NE(webViewFailureText().find(L"could not be started"), std::wstring::npos);
 }
 
-TEST_F(WebView2Host, MissingControllerLeavesNoBrowserAndSaysSo) {
-    DoubleScript script;
-    script.controllerMissing = true;
-    create(script);
-    EXPECT_FALSE(webViewControllerExists());
-    EXPECT_FALSE(webViewFailureText().empty());
-}
-
-TEST_F(WebView2Host, ControllerRequestRefusedSaysSo) {
-    DoubleScript script;
-    script.controllerCallResult = E_OUTOFMEMORY;
-    create(script);
-    EXPECT_TRUE(contains(logMessages(), "Failed to create WebView2 controller - HRESULT 0x8007000E"));
-    EXPECT_FALSE(webViewFailureText().empty());
+// Callbacks that report success without an object, and a refused request: never used, logged.
+TEST_F(WebView2Host, MissingObjectsAndRefusedRequestsLeaveNoBrowserAndSaySo) {
+    struct Case {
+        void (*arrange)(DoubleScript&);
+        const char* line;
+    };
+    const Case cases[] = {
+        {[](DoubleScript& s) { s.environmentMissing = true; },
+         "Failed to create WebView2 environment - HRESULT 0x80004003"},
+        {[](DoubleScript& s) { s.controllerMissing = true; },
+         "Failed to create WebView2 controller - HRESULT 0x80004003"},
+        {[](DoubleScript& s) { s.controllerCallResult = E_OUTOFMEMORY; },
+         "Failed to create WebView2 controller - HRESULT 0x8007000E"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.line);
+        TearDown();
+        SetUp();
+        DoubleScript script;
+        c.arrange(script);
+        create(script);
+        EXPECT_FALSE(webViewControllerExists());
+        EXPECT_TRUE(contains(logMessages(), c.line));
+        EXPECT_FALSE(webViewFailureText().empty());
+    }
 }
 
 TEST_F(WebView2Host, NoticePaintsAndAClickClosesTheWindow) {
