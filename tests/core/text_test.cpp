@@ -2,16 +2,25 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <clocale>
+#include <thread>
+
+#include "core/format.h"
+#include "core/shared_text.h"
 
 namespace {
 
-TEST(Text, EmptyStaysEmpty) {
-    EXPECT_EQ(toWide(""), u"");
-    EXPECT_EQ(toNarrow(u""), "");
+TEST(LowerHex, HasNoLeadingZerosAndLowerCaseDigits) {
+    EXPECT_EQ(lowerHex(0), "0");
+    EXPECT_EQ(lowerHex(0x6b9df6f), "6b9df6f");
+    EXPECT_EQ(lowerHex(0xCBF43926u), "cbf43926");
+    EXPECT_EQ(lowerHex(0xFFFFFFFFFFFFFFFFull), "ffffffffffffffff");
 }
 
-TEST(Text, StopsAtTheFirstNul) {
+TEST(Text, EmptyStaysEmptyAndTheFirstNulEnds) {
+    EXPECT_EQ(toWide(""), u"");
+    EXPECT_EQ(toNarrow(u""), "");
     EXPECT_EQ(toWide(std::string("ab\0cd", 5)), u"ab");
     EXPECT_EQ(toNarrow(std::u16string(u"ab\0cd", 5)), "ab");
 }
@@ -22,10 +31,7 @@ TEST(Text, RoundTripsTextOutsideAsciiIncludingSurrogatePairs) {
     const std::u16string wide = u"C:\\Users\\J\u00FCrgen \u5C71\u7530 \U0001F680";
     EXPECT_EQ(toWide(narrow), wide);
     EXPECT_EQ(toNarrow(wide), narrow);
-}
-
-TEST(Text, InvalidNarrowBytesBecomeReplacementCharacters) {
-    EXPECT_EQ(toWide("a\xFF" "b\xC3"), u"a\uFFFDb\uFFFD");
+    EXPECT_EQ(toWide("a\xFF" "b\xC3"), u"a\uFFFDb\uFFFD") << "invalid bytes";
 }
 
 #ifndef _WIN32
@@ -37,5 +43,23 @@ TEST(Text, CharactersOutsideTheCodePageBecomeQuestionMarks) {
     std::setlocale(LC_CTYPE, saved.c_str());
 }
 #endif
+
+// A reader copying the text while a writer keeps replacing it sees only whole values.
+TEST(SharedText, ReadersNeverSeeATornText) {
+    SharedWideText text;
+    EXPECT_EQ(text.get(), u"");
+    const std::u16string a(300, u'a'), b(700, u'b');
+    std::atomic<bool> done{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 20000; ++i) text.set(i % 2 ? a : b);
+        done = true;
+    });
+    do {
+        const auto seen = text.get();
+        ASSERT_TRUE(seen.empty() || seen == a || seen == b);
+    } while (!done);
+    writer.join();
+    EXPECT_EQ(text.get(), a) << "the last value written";
+}
 
 }  // namespace

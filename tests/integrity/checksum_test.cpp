@@ -1,15 +1,19 @@
 #include "integrity/checksum.h"
 
-#include "integrity/crc_combine.h"
-
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstring>
+#include <numeric>
 #include <random>
+#include <stdexcept>
 
 #include "core/log.h"
+#include "integrity/crc_combine.h"
+#include "integrity/exclusions.h"
+#include "integrity/thread_pool.h"
+#include "platform/platform.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -29,18 +33,14 @@ std::string randomBytes(std::size_t size, unsigned seed) {
     return data;
 }
 
-TEST(ChecksumText, LowerCaseHexWithoutLeadingZeros) {
-    EXPECT_EQ(formatChecksum(0), "0");
-    EXPECT_EQ(formatChecksum(0x352441c2), "352441c2");
-    EXPECT_EQ(formatChecksum(0x06b9df6f), "6b9df6f");
-    EXPECT_EQ(formatChecksum(0xcbf43926), "cbf43926");
-    EXPECT_EQ(formatChecksum(0x10), "10");
-    EXPECT_EQ(formatChecksum(0xffffffff), "ffffffff");
-}
-
-TEST(HashFile, KnownContents) {
+class HashFile : public testing::Test {
+protected:
     TempDir dir;
-    useUserFolder(dir);
+    void SetUp() override { useUserFolder(dir); }
+};
+using ThreadPoolLog = HashFile;
+
+TEST_F(HashFile, KnownContentsAndAMissingFile) {
     const std::pair<std::string, std::string> cases[] = {
         {"", "0"}, {"abc", "352441c2"}, {"c", "6b9df6f"}, {"123456789", "cbf43926"}};
     for (const auto& [content, expected] : cases) {
@@ -48,50 +48,117 @@ TEST(HashFile, KnownContents) {
         EXPECT_EQ(formatChecksum(hashFile(dir.file("f"))), expected) << '"' << content << '"';
     }
     EXPECT_TRUE(logMessages().empty()) << "an empty file is no error";
+    const std::string absent = dir.file("absent.bin");
+    EXPECT_EQ(hashFile(absent), 0u);
+    EXPECT_EQ(logMessages(), std::vector<std::string>{"Error hashing file:" + absent});
 }
 
-// Sizes around the 1 MiB block: the last partial block must be included, a full last block
-// must not be followed by a stray one.
-TEST(HashFile, BlockBoundariesMatchOneShotCrc) {
-    TempDir dir;
-    useUserFolder(dir);
+// Sizes around the 1 MiB block: the last partial block must be included, a full last block must
+// not be followed by a stray one. Files from 64 MiB are hashed in parts on several threads (where
+// there are several processors): the parts meet at block boundaries, the last ends at an odd size.
+TEST_F(HashFile, BlockBoundariesAndBigFilesMatchOneShotCrc) {
     constexpr std::size_t mebibyte = 1 << 20;
-    for (std::size_t size : {mebibyte - 1, mebibyte, mebibyte + 1, 3 * mebibyte + 17}) {
+    for (std::size_t size :
+         {mebibyte - 1, mebibyte, mebibyte + 1, 3 * mebibyte + 17, 96 * mebibyte + 12345}) {
         const std::string data = randomBytes(size, static_cast<unsigned>(size));
         writeFile(dir.file("big"), data);
-        EXPECT_EQ(hashFile(dir.file("big")), zlibCrc(data)) << size << " bytes";
+        EXPECT_EQ(formatChecksum(hashFile(dir.file("big"))), formatChecksum(zlibCrc(data))) << size;
     }
+    EXPECT_TRUE(logMessages().empty());
 }
 
 TEST(CrcCombine, JoinsThePiecesOfAnyLength) {
     const std::string data = randomBytes(3 * 4096 + 5, 9);
-    for (std::size_t split : {std::size_t{0}, std::size_t{1}, std::size_t{7}, std::size_t{4096},
-                              data.size() - 1, data.size()}) {
-        const std::string a = data.substr(0, split);
-        const std::string b = data.substr(split);
+    for (std::size_t split : {std::size_t{0}, std::size_t{1}, std::size_t{4096}, data.size()}) {
+        const std::string a = data.substr(0, split), b = data.substr(split);
         EXPECT_EQ(crc32Combine(zlibCrc(a), zlibCrc(b), b.size()), zlibCrc(data)) << split;
     }
     const std::string zeros(std::size_t{5} << 20, '\0');
     EXPECT_EQ(crc32Combine(zlibCrc(data), zlibCrc(zeros), zeros.size()), zlibCrc(data + zeros));
 }
 
-// Big files are hashed in parts on several threads (where there are several processors); the
-// parts meet at block boundaries, and the last one ends at an odd size.
-TEST(HashFile, BigFileMatchesOneShotCrc) {
-    TempDir dir;
-    useUserFolder(dir);
-    const std::string data = randomBytes((std::size_t{96} << 20) + 12345, 3);
-    writeFile(dir.file("archive.zip"), data);
-    EXPECT_EQ(formatChecksum(hashFile(dir.file("archive.zip"))), formatChecksum(zlibCrc(data)));
-    EXPECT_TRUE(logMessages().empty());
+// "./a/b" with the platform's separator.
+std::string local(std::string path) {
+    std::replace(path.begin(), path.end(), '/', platform::pathSeparator);
+    return "." + std::string(1, platform::pathSeparator) + path;
 }
 
-TEST(HashFile, MissingFileGivesZeroAndALogLine) {
-    TempDir dir;
-    useUserFolder(dir);
-    const std::string path = dir.file("absent.bin");
-    EXPECT_EQ(hashFile(path), 0u);
-    EXPECT_EQ(logMessages(), std::vector<std::string>{"Error hashing file:" + path});
+TEST(Exclusions, ListedNamesAnywhereInThePathInTheirExactCase) {
+    for (std::string name :
+         {"hashes.ini", "report.log", "libcurl.dll", "archive.dll", "zlib1.dll", "ORV.zip",
+          "lz4.dll", "liblzma.dll", "zstd.dll", "libcrypto-3.dll", "bz2.dll", "WebView2Loader.dll",
+          "Launcher.exe", "Launcher.exe.WebView2", "packages", ".svn", "Release", ".vs"}) {
+        EXPECT_TRUE(isExcluded(local(name))) << name;
+        EXPECT_TRUE(isExcluded(local("tools/" + name + "/sub/x.dat"))) << name;
+    }
+    for (const char* kept : {"Hashes.ini", "release/game.dat", "ReleaseNotes.txt",
+                             "old.hashes.ini", "Launcher.exe.bak", "x.svn", "EXE/Astrovance.exe"})
+        EXPECT_FALSE(isExcluded(local(kept))) << kept;
+    EXPECT_FALSE(isExcluded(""));
+    EXPECT_FALSE(isExcluded("."));
+    // Server manifests may use '/' on every system.
+    EXPECT_TRUE(isExcluded("Data/Release/x.bin"));
+    EXPECT_FALSE(isExcluded("Data/Releases/x.bin"));
+}
+
+// Zero workers are raised to one; one worker runs the jobs in queue order.
+TEST(ThreadPool, RunsEveryQueuedJobOnItsWorkersBeforeDestruction) {
+    const auto caller = std::this_thread::get_id();
+    for (unsigned workers : {0u, 1u, 4u}) {
+        constexpr int jobs = 5000;
+        std::atomic<int> done{0}, onCaller{0};
+        std::vector<int> order;
+        {
+            ThreadPool pool(workers);
+            for (int i = 0; i < jobs; ++i)
+                pool.enqueue([&, i] {
+                    if (workers < 2) order.push_back(i);
+                    onCaller += std::this_thread::get_id() == caller;
+                    ++done;
+                });
+        }
+        EXPECT_EQ(done.load(), jobs) << workers;
+        EXPECT_EQ(onCaller.load(), 0) << workers;
+        if (workers >= 2) continue;
+        std::vector<int> expected(jobs);
+        std::iota(expected.begin(), expected.end(), 0);
+        EXPECT_EQ(order, expected) << workers;
+    }
+}
+
+// Two jobs that each wait for the other finish only when two workers really run side by side.
+TEST(ThreadPool, WorkersRunJobsConcurrently) {
+    std::mutex lock;
+    std::condition_variable arrived;
+    int present = 0;
+    std::atomic<int> metTheOther{0};
+    {
+        ThreadPool pool(2);
+        for (int i = 0; i < 2; ++i) {
+            pool.enqueue([&] {
+                std::unique_lock guard(lock);
+                ++present;
+                arrived.notify_all();
+                if (arrived.wait_for(guard, std::chrono::seconds(10), [&] { return present == 2; }))
+                    ++metTheOther;
+            });
+        }
+    }
+    EXPECT_EQ(metTheOther.load(), 2);
+}
+
+TEST_F(ThreadPoolLog, AnEscapingExceptionIsLoggedAndTheWorkerGoesOn) {
+    std::vector<int> ran;
+    {
+        ThreadPool pool(1);
+        pool.enqueue([] { throw std::runtime_error("disk gone"); });
+        pool.enqueue([&ran] { ran.push_back(1); });
+        pool.enqueue([] { throw 42; });
+        pool.enqueue([&ran] { ran.push_back(2); });
+    }
+    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"Worker job failed: disk gone",
+                                                        "Worker job failed"}));
 }
 
 }  // namespace

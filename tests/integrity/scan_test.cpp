@@ -4,9 +4,12 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <regex>
+#include <sstream>
+#include <thread>
 
 #include "core/ini_document.h"
 #include "core/log.h"
@@ -24,11 +27,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr char sep = platform::pathSeparator;
-
 // "a/b/c" with the platform's separator.
 std::string rel(std::string text) {
-    std::replace(text.begin(), text.end(), '/', sep);
+    std::replace(text.begin(), text.end(), '/', platform::pathSeparator);
     return text;
 }
 
@@ -40,47 +41,49 @@ std::string crcText(const std::string& data) {
     return text;
 }
 
+// The lines of a manifest, sorted: the scan writes them in the order its jobs finish.
+std::vector<std::string> sortedLines(const fs::path& file) {
+    const std::string text = readTextFile(file);
+    EXPECT_TRUE(text.empty() || text.ends_with('\n')) << "the manifest ends with a line end";
+    std::istringstream in(text);
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
 // An installation below the test folder, given as files and their contents.
 struct Installation {
     explicit Installation(const TempDir& dir, const std::string& name = "install")
-        : folder(dir.path() / name), root(folder.string() + sep) {
+        : folder(dir.path() / name), root(folder.string() + platform::pathSeparator) {
         fs::create_directories(folder);
     }
     void add(const std::string& path, const std::string& content) {
         writeFile(folder / path, content);
         expected[rel(path)] = crcText(content);
     }
+    std::vector<std::string> lines() const {
+        std::vector<std::string> lines;
+        for (const auto& [path, crc] : expected) lines.push_back(path + " = " + crc);
+        return lines;
+    }
     fs::path folder;
     std::string root;
     std::map<std::string, std::string> expected;  // manifest path -> checksum text
 };
 
-std::vector<std::string> manifestLines() {
-    const std::string content = readFile(hashesPath.get());
-    std::vector<std::string> lines;
-    std::size_t start = 0;
-    for (std::size_t end; (end = content.find('\n', start)) != std::string::npos; start = end + 1) {
-        std::string line = content.substr(start, end - start);
-#ifdef _WIN32
-        // Written in text mode: CR LF on Windows.
-        if (line.ends_with('\r')) line.pop_back();
-#endif
-        lines.push_back(line);
-    }
-    EXPECT_EQ(start, content.size()) << "the manifest ends with a line end";
-    std::sort(lines.begin(), lines.end());
-    return lines;
+bool logged(const std::string& line) {
+    const auto messages = logMessages();
+    return std::find(messages.begin(), messages.end(), line) != messages.end();
 }
 
-std::vector<std::string> expectedLines(const std::map<std::string, std::string>& expected) {
-    std::vector<std::string> lines;
-    for (const auto& [path, crc] : expected) lines.push_back(path + " = " + crc);
-    std::sort(lines.begin(), lines.end());
-    return lines;
+std::string lastLogged() {
+    const auto messages = logMessages();
+    return messages.empty() ? "" : messages.back();
 }
 
-// The scan's statistics from the log, the time line replaced by a fixed text once checked.
-std::vector<std::string> statistics() {
+// The scan's statistics from the log (the first `count` lines), the time line checked and replaced.
+std::vector<std::string> statistics(std::size_t count = 99) {
     const auto messages = logMessages();
     const auto first = std::find_if(messages.rbegin(), messages.rend(), [](const std::string& m) {
         return m.starts_with("Total number of data: ");
@@ -88,126 +91,81 @@ std::vector<std::string> statistics() {
     if (first == messages.rend()) return {};
     std::vector<std::string> lines(first.base() - 1, messages.end());
     const std::regex took(R"(The processing took: \d+\.\d{6} seconds)");
-    if (!lines.empty() && std::regex_match(lines.back(), took)) lines.back() = "<took>";
+    if (std::regex_match(lines.back(), took)) lines.back() = "<took>";
+    lines.resize(std::min(lines.size(), count));
     return lines;
 }
 
-TEST(Scan, WritesOneManifestLinePerFileAndKeepsTheRecords) {
+class Scan : public testing::Test {
+protected:
     TempDir dir;
-    useUserFolder(dir);
-    Installation install(dir);
+    Installation install{dir};
+    std::atomic<std::int32_t> excluded{0};
+    void SetUp() override { useUserFolder(dir); }
+    void scan(const Installation& which) { hashExistingFiles(which.root, excluded, scanLock); }
+    void scan() { scan(install); }
+};
+
+TEST_F(Scan, WritesOneManifestLinePerFileAndKeepsTheRecords) {
     install.add("Astrovance/EXE/Astrovance.exe", "abc");
     install.add("c.txt", "c");
     install.add("empty", "");
     install.add("Hashes.ini", "capital H is not the manifest");
     install.add("Data/deep/er/large.bin", std::string(2 * 1024 * 1024 + 3, 'x'));
-    std::atomic<std::int32_t> excluded{0};
+    for (const char* file : {"Z/1", "Z/2", "_/1", "a/x/1"}) install.add(file, file);
 
-    hashExistingFiles(install.root, excluded, scanLock);
+    scan();
 
     EXPECT_EQ(PatchProgress.phase.load(), Scanning);
-    EXPECT_EQ(manifestLines(), expectedLines(install.expected));
+    EXPECT_EQ(sortedLines(hashesPath.get()), install.lines());
     // Read back as the updates read it.
-    EXPECT_EQ(
-        IniDocument::parsePairs(readFile(hashesPath.get())),
-        (std::map<std::string, std::string>(install.expected.begin(), install.expected.end())));
-    ASSERT_EQ(scannedFiles.size(), 5u);
+    EXPECT_EQ(IniDocument::parsePairs(readFile(hashesPath.get())), install.expected);
+    ASSERT_EQ(scannedFiles.size(), 9u);
     for (const ScannedFile& file : scannedFiles) {
         ASSERT_TRUE(install.expected.contains(file.relativePath)) << file.relativePath;
-        char text[16];
-        std::snprintf(text, sizeof text, "%x", file.checksum);
-        EXPECT_EQ(text, install.expected[file.relativePath]);
+        EXPECT_EQ(file.checksum, std::stoul(install.expected[file.relativePath], nullptr, 16));
         EXPECT_EQ(file.fileName, fs::path(file.relativePath).filename().string());
     }
+    // Folder lines come in byte order of the folder text, not in walk or case-blind order.
     EXPECT_EQ(statistics(), (std::vector<std::string>{
-                                "Total number of data: 5",
-                                "Number of processed data: 5",
-                                "Exceptions: 0",
-                                "Folder  Data: 3",
+                                "Total number of data: 9", "Number of processed data: 9",
+                                "Exceptions: 0", "Folder  Data: 3",
                                 "Folder " + rel("Astrovance/EXE") + " Data: 1",
-                                "Folder " + rel("Data/deep/er") + " Data: 1",
-                                "<took>",
-                            }));
-}
-
-TEST(Scan, FolderLinesComeInByteOrderOfTheFolderText) {
-#ifdef _WIN32
-    GTEST_SKIP() << "needs folders \"a\" and \"A\" side by side: Windows file names ignore case";
-#endif
-    TempDir dir;
-    useUserFolder(dir);
-    Installation install(dir);
-    for (const char* file : {"b/1", "A/1", "a/x/1", "Z/1", "Z/2", "Z/3", "_/1", "r1", "r2"})
-        install.add(file, file);
-    std::atomic<std::int32_t> excluded{0};
-
-    hashExistingFiles(install.root, excluded, scanLock);
-
-    EXPECT_EQ(statistics(), (std::vector<std::string>{
-                                "Total number of data: 9",
-                                "Number of processed data: 9",
-                                "Exceptions: 0",
-                                "Folder  Data: 2",
-                                "Folder A Data: 1",
-                                "Folder Z Data: 3",
-                                "Folder _ Data: 1",
-                                "Folder " + rel("a/x") + " Data: 1",
-                                "Folder b Data: 1",
-                                "<took>",
-                            }));
+                                "Folder " + rel("Data/deep/er") + " Data: 1", "Folder Z Data: 2",
+                                "Folder _ Data: 1", "Folder " + rel("a/x") + " Data: 1", "<took>"}));
 }
 
 // The excluded count runs over the whole launcher run, so a second scan reports the sum.
-TEST(Scan, ExcludedFilesAreCountedAcrossScans) {
-    TempDir dir;
-    useUserFolder(dir);
-    Installation onlyExcluded(dir, "first");
+TEST_F(Scan, ExcludedFilesAreCountedAcrossScans) {
     for (const char* file : {"hashes.ini", "Release/game.dat", "tools/.svn/x/y", "Launcher.exe"})
-        writeFile(onlyExcluded.folder / file, "skip me");
-    std::atomic<std::int32_t> excluded{0};
-
-    hashExistingFiles(onlyExcluded.root, excluded, scanLock);
+        writeFile(install.folder / file, "skip me");
+    scan();
     EXPECT_EQ(readFile(hashesPath.get()), "");
     EXPECT_TRUE(scannedFiles.empty());
-    EXPECT_EQ(excluded.load(), 4);
-    auto first = statistics();
-    ASSERT_GE(first.size(), 3u);
-    EXPECT_EQ(first[0], "Total number of data: 4");
-    EXPECT_EQ(first[1], "Number of processed data: 0");
-    EXPECT_EQ(first[2], "Exceptions: 4");
+    EXPECT_EQ(statistics(3), (std::vector<std::string>{"Total number of data: 4",
+                                                        "Number of processed data: 0",
+                                                        "Exceptions: 4"}));
 
     Installation second(dir, "second");
     second.add("kept.txt", "kept");
     writeFile(second.folder / "ORV.zip", "archive");
-    hashExistingFiles(second.root, excluded, scanLock);
-    EXPECT_EQ(manifestLines(), expectedLines(second.expected));
-    ASSERT_EQ(scannedFiles.size(), 1u) << "the first scan's records are gone";
-    EXPECT_EQ(scannedFiles[0].relativePath, "kept.txt");
-    auto again = statistics();
-    ASSERT_GE(again.size(), 3u);
-    EXPECT_EQ(again[0], "Total number of data: 2");
-    EXPECT_EQ(again[1], "Number of processed data: 1");
-    EXPECT_EQ(again[2], "Exceptions: 5");
+    scan(second);
+    EXPECT_EQ(sortedLines(hashesPath.get()), second.lines());
+    EXPECT_EQ(scannedFiles.size(), 1u);
+    EXPECT_EQ(statistics(3), (std::vector<std::string>{"Total number of data: 2",
+                                                        "Number of processed data: 1",
+                                                        "Exceptions: 5"}));
 }
 
-TEST(Scan, AManifestThatCannotBeOpenedStopsTheScanBeforeHashing) {
-    TempDir dir;
-    useUserFolder(dir);
-    Installation install(dir);
+TEST_F(Scan, AManifestThatCannotBeOpenedStopsTheScanBeforeHashing) {
     install.add("a.txt", "a");
-    std::atomic<std::int32_t> excluded{0};
-    hashExistingFiles(install.root, excluded, scanLock);
+    scan();
     ASSERT_EQ(scannedFiles.size(), 1u);
-
-    const std::string goodPath = hashesPath.get();
-    hashesPath.set((dir.path() / "no such folder" / "Hashes.ini").string());
-    hashExistingFiles(install.root, excluded, scanLock);
-    hashesPath.set(goodPath);
-
-    EXPECT_TRUE(scannedFiles.empty());
+    hashesPath.set(dir.file("no such folder/Hashes.ini"));
+    scan();
+    EXPECT_TRUE(scannedFiles.empty()) << "the last scan's records are gone";
+    EXPECT_EQ(lastLogged(), "Error open Hashes.ini");
     const auto messages = logMessages();
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back(), "Error open Hashes.ini");
     EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
                             [](const std::string& m) { return m.starts_with("Total number"); }),
               1)
@@ -216,30 +174,20 @@ TEST(Scan, AManifestThatCannotBeOpenedStopsTheScanBeforeHashing) {
 
 #ifndef _WIN32
 // The file size limit stands in for a full disk: the manifest outgrows it, the log does not.
-TEST(Scan, AManifestThatCannotBeWrittenIsReported) {
-    TempDir dir;
-    useUserFolder(dir);
-    Installation install(dir);
+TEST_F(Scan, AManifestThatCannotBeWrittenIsReported) {
     for (int i = 0; i < 200; ++i)
         install.add("a-rather-long-folder-name/file-" + std::to_string(i) + ".txt", "a");
     {
         const FileSizeLimit full(4096);
         ASSERT_TRUE(full.active());
-        std::atomic<std::int32_t> excluded{0};
-        hashExistingFiles(install.root, excluded, scanLock);
+        scan();
     }
-
-    const auto messages = logMessages();
-    ASSERT_FALSE(messages.empty());
-    EXPECT_EQ(messages.back(), "Error write Hashes.ini");
+    EXPECT_EQ(lastLogged(), "Error write Hashes.ini");
 }
 
 // A link that loops cannot be examined at all; folder links are not entered; file links are
 // hashed under their own name.
-TEST(Scan, LinksAreHandledWithoutEndingTheWalk) {
-    TempDir dir;
-    useUserFolder(dir);
-    Installation install(dir);
+TEST_F(Scan, LinksAreHandledWithoutEndingTheWalk) {
     install.add("a.txt", "abc");
     install.add("real/b.txt", "c");
     fs::create_symlink("loop", install.folder / "loop");
@@ -247,15 +195,12 @@ TEST(Scan, LinksAreHandledWithoutEndingTheWalk) {
     fs::create_directory_symlink("real", install.folder / "linkdir");
     fs::create_symlink("a.txt", install.folder / "filelink");
     install.expected["filelink"] = crcText("abc");
-    std::atomic<std::int32_t> excluded{0};
 
-    hashExistingFiles(install.root, excluded, scanLock);
+    scan();
 
-    EXPECT_EQ(manifestLines(), expectedLines(install.expected));
+    EXPECT_EQ(sortedLines(hashesPath.get()), install.lines());
+    EXPECT_TRUE(logged("Error listing file:" + install.root + "loop"));
     const auto messages = logMessages();
-    EXPECT_NE(
-        std::find(messages.begin(), messages.end(), "Error listing file:" + install.root + "loop"),
-        messages.end());
     EXPECT_EQ(std::count_if(messages.begin(), messages.end(),
                             [](const std::string& m) { return m.starts_with("Error"); }),
               1)
@@ -263,10 +208,7 @@ TEST(Scan, LinksAreHandledWithoutEndingTheWalk) {
 }
 
 // Runs the scan in a child process as an unprivileged user: as root nothing is unreadable.
-TEST(Scan, UnreadableFilesAndFoldersDoNotEndTheScan) {
-    TempDir dir;
-    useUserFolder(dir);
-    Installation install(dir);
+TEST_F(Scan, UnreadableFilesAndFoldersDoNotEndTheScan) {
     install.add("ok.txt", "abc");
     install.add("after/z.txt", "c");
     writeFile(install.folder / "locked.bin", "secret");
@@ -288,8 +230,7 @@ TEST(Scan, UnreadableFilesAndFoldersDoNotEndTheScan) {
         std::error_code error;
         fs::directory_iterator probe(install.folder / "closed", error);
         if (!error) _exit(78);
-        std::atomic<std::int32_t> excluded{0};
-        hashExistingFiles(install.root, excluded, scanLock);
+        scan();
         _exit(scannedFiles.size() == 3 ? 0 : 1);
     }
     int status = 0;
@@ -301,12 +242,59 @@ TEST(Scan, UnreadableFilesAndFoldersDoNotEndTheScan) {
     if (WEXITSTATUS(status) == 78) GTEST_SKIP() << "permissions do not stop this user reading";
     EXPECT_EQ(WEXITSTATUS(status), 0) << "three records kept";
 
-    EXPECT_EQ(manifestLines(), expectedLines(install.expected));
-    const auto messages = logMessages();
+    EXPECT_EQ(sortedLines(hashesPath.get()), install.lines());
     for (const std::string& line : {"Error hashing file:" + install.root + "locked.bin",
                                     "Error listing folder:" + install.root + "closed",
                                     std::string("Total number of data: 3")})
-        EXPECT_NE(std::find(messages.begin(), messages.end(), line), messages.end()) << line;
+        EXPECT_TRUE(logged(line)) << line;
+}
+
+// The `-h` mode of the built program, from the command line to the shown manifest.
+TEST(InstallHashing, DashHWritesTheManifestShowsItAndEnds) {
+    TempDir dir;
+    Installation install(dir);
+    const fs::path home = dir.path() / "home", bin = dir.path() / "bin";
+    fs::create_directories(home);
+    install.add("Astrovance/EXE/Astrovance.exe", "abc");
+    install.add("Astrovance/Data/textures.pak", std::string(1536 * 1024, 't'));
+    install.add("readme.txt", "c");
+    install.add("empty.dat", "");
+    writeFile(install.folder / "Release/build.log", "left out");
+    writeFile(install.folder / "Launcher.exe", "left out");
+
+    // Stands in for the desktop's handler and records what it was asked to open; the record
+    // appears whole, by a rename, because the test polls for it.
+    const std::string record = (dir.path() / "opened").string();
+    writeFile(bin / "xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > \"" + record + ".part\" && mv \"" +
+                                    record + ".part\" \"" + record + "\"\n");
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+
+    const std::string command =
+        "cd '" + install.root + "' && env -u XDG_DOCUMENTS_DIR HOME='" + home.string() +
+        "' XDG_CONFIG_HOME='" + (home / ".config").string() + "' PATH='" + bin.string() +
+        "':\"$PATH\" '" ORV_LAUNCHER_PATH "' -h 2>'" + (dir.path() / "stderr").string() + "'";
+    const int status = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    const fs::path manifest = home / "Documents" / "My Games" / "ORV" / "Hashes.ini";
+    EXPECT_EQ(sortedLines(manifest), install.lines());
+    EXPECT_NE(readFile(dir.path() / "stderr").find("Installation Hashing complete"),
+              std::string::npos);
+
+    // The handler is started detached: give it a moment.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!fs::exists(record) && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(readFile(record), manifest.string());
+
+    // The log tells the mode and the scan's figures.
+    std::string log;
+    for (const auto& entry : fs::directory_iterator(manifest.parent_path() / "Logs"))
+        log += readFile(entry.path());
+    for (const char* line : {" - -h found - Hashing Install\n", " - Total number of data: 6\n",
+                             " - Number of processed data: 4\n", " - Exceptions: 2\n"})
+        EXPECT_NE(log.find(line), std::string::npos) << line;
 }
 #endif
 

@@ -1,5 +1,6 @@
 // What the patch tests share: a user folder with a fresh log, an installation root that is the
-// working folder while the test runs, a download server, and a progress record back at rest.
+// working folder while the test runs, a download server with a folder of its own, and a progress
+// record back at rest.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,52 +12,86 @@
 
 #include "core/ini_document.h"
 #include "core/patch_progress.h"
+#include "core/text.h"
 #include "core/user_paths.h"
+#include "integrity/checksum.h"
+#include "integrity/exclusions.h"
+#include "integrity/scan.h"
 #include "patch/patch_run.h"
 #include "patch/patch_thread.h"
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
 
+namespace fs = std::filesystem;
+
 // Makes `folder` the working folder until destroyed.
 class WorkingFolder {
 public:
-    explicit WorkingFolder(const std::filesystem::path& folder)
-        : saved_(std::filesystem::current_path()) {
-        std::filesystem::current_path(folder);
+    explicit WorkingFolder(const fs::path& folder) : saved_(fs::current_path()) {
+        fs::current_path(folder);
     }
     ~WorkingFolder() {
         std::error_code ignored;
-        std::filesystem::current_path(saved_, ignored);
+        fs::current_path(saved_, ignored);
     }
     WorkingFolder(const WorkingFolder&) = delete;
     WorkingFolder& operator=(const WorkingFolder&) = delete;
 
 private:
-    std::filesystem::path saved_;
+    fs::path saved_;
 };
 
-inline void resetProgress() {
-    PatchProgress.overallProgress = 0;
-    PatchProgress.fileProgress = 0;
-    PatchProgress.phase = Idle;
-    PatchProgress.step = 0;
-    PatchProgress.stepCount = 0;
-    PatchProgress.fileName.set(u"");
-    PatchProgress.downloadName.set(u"");
+// The checksum text of the bytes, as the server's manifests carry it.
+inline std::string checksumText(const std::string& content) {
+    TempDir scratch;
+    writeFile(scratch.path() / "bytes", content);
+    return formatChecksum(hashFile(scratch.file("bytes")));
+}
+
+// Every file and link below `folder`, relative to it with "/" separators, sorted.
+inline std::vector<std::string> filesBelow(const fs::path& folder) {
+    std::vector<std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
+        if (!entry.is_symlink() && !entry.is_regular_file()) continue;
+        std::string name = pathText(entry.path().lexically_relative(folder));
+        std::replace(name.begin(), name.end(), '\\', '/');
+        files.push_back(std::move(name));
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }
 
 class PatchTest : public testing::Test {
 protected:
+    static fs::path made(const fs::path& folder) {
+        fs::create_directories(folder);
+        return folder;
+    }
+
     TempDir dir;
-    std::filesystem::path root = dir.path() / "Install";
+    // Two levels down, so that "../.." from the game folder still lies inside the test's folder.
+    fs::path root = made(dir.path() / "outer" / "install");
+    fs::path serverFolder = made(dir.path() / "server");
+    WorkingFolder inRoot{root};
     HttpServer server;
 
     PatchTest() {
-        std::filesystem::create_directories(root);
         useUserFolder(dir);
+        server.serveFolder("/u", serverFolder);
         resetProgress();
         lastAppliedVersion.clear();
         patchRunning = false;
+        scannedFiles.clear();
+    }
+
+    static void resetProgress() {
+        PatchProgress.overallProgress = 0;
+        PatchProgress.fileProgress = 0;
+        PatchProgress.phase = Idle;
+        PatchProgress.step = 0;
+        PatchProgress.stepCount = 0;
+        PatchProgress.fileName.set(u"");
+        PatchProgress.downloadName.set(u"");
     }
 
     void setClientVersion(const std::string& version) {
@@ -66,6 +101,19 @@ protected:
         return IniDocument::getValue(clientSettingsPath.get(), "CLIENT", "Version");
     }
 
+    // Places a file on the server below "/u".
+    void serve(const std::string& relative, const std::string& content) {
+        writeFile(serverFolder / toPath(relative), content);
+    }
+    fs::path gameFile(const std::string& relative) const {
+        return root / "Astrovance" / toPath(relative);
+    }
+    void install(const std::string& relative, const std::string& content) {
+        writeFile(gameFile(relative), content);
+    }
+    // Scans the installation as the patch run does before each update.
+    static void scan() { hashExistingFiles(installationRoot, excludedCount, scanLock); }
+
     // Log messages that start with `prefix`.
     static std::vector<std::string> logged(const std::string& prefix) {
         std::vector<std::string> found;
@@ -73,6 +121,8 @@ protected:
             if (message.rfind(prefix, 0) == 0) found.push_back(message);
         return found;
     }
-    // Scans write this line once each.
-    static int scanCount() { return static_cast<int>(logged("Total number of data: ").size()); }
+    static bool logHas(const std::string& line) {
+        const auto log = logMessages();
+        return std::find(log.begin(), log.end(), line) != log.end();
+    }
 };

@@ -1,49 +1,58 @@
+#include <archive.h>
+#include <archive_entry.h>
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
-#include <string>
+#include <memory>
+#include <stdexcept>
 #include <thread>
 
-#include "core/patch_progress.h"
-#include "core/text.h"
-#include "integrity/exclusions.h"
 #include "patch/extract_entries.h"
 #include "patch/updates.h"
+#include "tests/patch/patch_fixture.h"
 #include "tests/support/links.h"
-#include "tests/patch/update_test_support.h"
-
-namespace fs = std::filesystem;
 
 namespace {
 
-class ZipUpdateTest : public UpdateTest {
-protected:
-    // Publishes a full update: the archive of `entries`, its manifest and its checksum file.
-    void publish(const std::vector<ZipEntry>& entries, const std::string& manifest) {
-        writeZip(serverFolder / "full" / "ORV.zip", entries);
-        serve("full/hashes.ini", manifest);
-        serve("full/full.ini",
-              "full.zip = " + checksumText(readFile(serverFolder / "full" / "ORV.zip")) + "\n");
-    }
-    void keepArchiveLocally() {
-        fs::copy_file(serverFolder / "full" / "ORV.zip", root / "ORV.zip");
-    }
-    int archiveDownloads() const { return server.requests("/u/full/ORV.zip"); }
-    void update() { updateFilesFromZip(updateUrl("full/ORV.zip"), installationRoot); }
-
-    // The log from "Starting ZIP Extraction" on, without the lines of the downloads.
-    std::vector<std::string> updateLog() const {
-        const auto log = logMessages();
-        std::vector<std::string> lines;
-        bool started = false;
-        for (const std::string& line : log) {
-            started = started || line == "Starting ZIP Extraction";
-            if (started && line.rfind("The processing took: ", 0) != 0) lines.push_back(line);
-        }
-        return lines;
-    }
+struct ZipEntry {
+    std::string name;
+    std::string content;
+    std::string linkTarget;  // not empty: a symbolic link to this target
 };
+
+// Writes a ZIP archive of the entries in the given order.
+void writeZip(const fs::path& path, const std::vector<ZipEntry>& entries) {
+    const std::unique_ptr<archive, decltype(&archive_write_free)> zip(archive_write_new(),
+                                                                      &archive_write_free);
+    archive_write_set_format_zip(zip.get());
+    fs::create_directories(path.parent_path());
+    if (archive_write_open_filename(zip.get(), path.string().c_str()) != ARCHIVE_OK)
+        throw std::runtime_error("cannot write " + path.string());
+    for (const ZipEntry& item : entries) {
+        const std::unique_ptr<archive_entry, decltype(&archive_entry_free)> entry(
+            archive_entry_new(), &archive_entry_free);
+        const bool link = !item.linkTarget.empty();
+        archive_entry_set_pathname(entry.get(), item.name.c_str());
+        archive_entry_set_filetype(entry.get(), link ? AE_IFLNK : AE_IFREG);
+        archive_entry_set_perm(entry.get(), link ? 0777 : 0644);
+        archive_entry_set_size(entry.get(), static_cast<la_int64_t>(item.content.size()));
+        if (link) archive_entry_set_symlink(entry.get(), item.linkTarget.c_str());
+        if (archive_write_header(zip.get(), entry.get()) != ARCHIVE_OK)
+            throw std::runtime_error(std::string("zip header: ") + archive_error_string(zip.get()));
+        if (!item.content.empty())
+            archive_write_data(zip.get(), item.content.data(), item.content.size());
+    }
+    if (archive_write_close(zip.get()) != ARCHIVE_OK) throw std::runtime_error("zip close");
+}
+
+// The manifest of the entries' files, keys without the leading "Astrovance/".
+std::string manifestOf(const std::vector<ZipEntry>& entries) {
+    std::string text;
+    for (const ZipEntry& entry : entries) {
+        if (entry.name.back() == '/' || !entry.linkTarget.empty()) continue;
+        text += entry.name.substr(11) + " = " + checksumText(entry.content) + "\n";
+    }
+    return text;
+}
 
 const std::vector<ZipEntry> threeFiles = {
     {"Astrovance/", "", ""},
@@ -52,15 +61,45 @@ const std::vector<ZipEntry> threeFiles = {
     {"Astrovance/readme.txt", "read me", ""},
 };
 
-std::string manifestOf(const std::vector<ZipEntry>& entries) {
-    std::string text;
-    for (const ZipEntry& entry : entries) {
-        if (entry.name.back() == '/' || !entry.linkTarget.empty()) continue;
-        text += entry.name.substr(std::string("Astrovance/").size()) + " = " +
-                checksumText(entry.content) + "\n";
+class ZipUpdateTest : public PatchTest {
+protected:
+    // Publishes a full update: the archive of `entries`, its manifest and its checksum file.
+    void publish(const std::vector<ZipEntry>& entries, const std::string& manifest) {
+        writeZip(serverFolder / "full" / "ORV.zip", entries);
+        publishBytes(readFile(serverFolder / "full" / "ORV.zip"), manifest);
     }
-    return text;
-}
+    void publishBytes(const std::string& archive, const std::string& manifest) {
+        serve("full/ORV.zip", archive);
+        serve("full/hashes.ini", manifest);
+        serve("full/full.ini", "full.zip = " + checksumText(archive) + "\n");
+    }
+    void keepArchiveLocally() {
+        fs::copy_file(serverFolder / "full" / "ORV.zip", root / "ORV.zip");
+    }
+    int archiveDownloads() const { return server.requests("/u/full/ORV.zip"); }
+    void update() { updateFilesFromZip(server.url("/u/full/ORV.zip"), installationRoot); }
+
+    // The log from "Starting ZIP Extraction" on, without the lines of the downloads and timings.
+    static std::vector<std::string> updateLog() {
+        std::vector<std::string> lines;
+        bool started = false;
+        for (const std::string& line : logMessages()) {
+            started = started || line == "Starting ZIP Extraction";
+            if (started && line.rfind("The processing took: ", 0) != 0) lines.push_back(line);
+        }
+        return lines;
+    }
+    // The `count` lines that follow `line` in the update's log.
+    static std::vector<std::string> linesAfter(const std::string& line, std::ptrdiff_t count) {
+        const auto lines = updateLog();
+        const auto at = std::find(lines.begin(), lines.end(), line);
+        if (lines.end() - at <= count) return {};
+        return std::vector<std::string>(at + 1, at + 1 + count);
+    }
+    static std::string exceptionsLine() {
+        return "Exceptions: " + std::to_string(excludedCount.load());
+    }
+};
 
 TEST_F(ZipUpdateTest, FirstInstallationDownloadsTheArchiveAndExtractsEveryEntry) {
     publish(threeFiles, "EXE\\Astrovance.exe = " + checksumText("an executable") +
@@ -74,25 +113,14 @@ TEST_F(ZipUpdateTest, FirstInstallationDownloadsTheArchiveAndExtractsEveryEntry)
     EXPECT_EQ(readFile(gameFile("EXE/Astrovance.exe")), "an executable");
     EXPECT_EQ(readFile(gameFile("data/a.dat")), "alpha");
     EXPECT_EQ(readFile(gameFile("readme.txt")), "read me");
-
-    const auto log = logMessages();
-    EXPECT_EQ(linesStarting(log, "ZIP "),
-              (std::vector<std::string>{"ZIP file not found, starting download...",
-                                        "ZIP hash matches, download successful."}));
-    const std::vector<std::string> expectedTail = {
-        "Patched: Astrovance/EXE/Astrovance.exe",
-        "Patched: Astrovance/data/a.dat",
-        "Patched: Astrovance/readme.txt",
-        "Total number of data: 3",
-        "Number of processed data: 3",
-        "Exceptions: " + std::to_string(excludedCount.load()),
-    };
-    const auto lines = updateLog();
-    ASSERT_GE(lines.size(), expectedTail.size());
-    EXPECT_EQ(
-        std::vector<std::string>(lines.end() - static_cast<long>(expectedTail.size()), lines.end()),
-        expectedTail);
-    EXPECT_EQ(linesStarting(log, "The processing took: ").size(), 2u);  // the scan's and ours
+    EXPECT_EQ(logged("ZIP "), (std::vector<std::string>{"ZIP file not found, starting download...",
+                                                        "ZIP hash matches, download successful."}));
+    EXPECT_EQ(linesAfter("ZIP hash matches, download successful.", 6),
+              (std::vector<std::string>{"Patched: Astrovance/EXE/Astrovance.exe",
+                                        "Patched: Astrovance/data/a.dat",
+                                        "Patched: Astrovance/readme.txt", "Total number of data: 3",
+                                        "Number of processed data: 3", exceptionsLine()}));
+    EXPECT_EQ(logged("The processing took: ").size(), 2u);  // the scan's and ours
     EXPECT_EQ(PatchProgress.overallProgress, 100);
     EXPECT_EQ(PatchProgress.fileProgress, 100);
     EXPECT_EQ(PatchProgress.phase, Patching);
@@ -105,19 +133,9 @@ TEST_F(ZipUpdateTest, FirstInstallationDownloadsTheArchiveAndExtractsEveryEntry)
     scan();
     update();
     EXPECT_EQ(archiveDownloads(), 1);
+    EXPECT_EQ(logged("ZIP ").back(), "ZIP hash matches, download successful.");
     EXPECT_EQ(fs::last_write_time(gameFile("data/a.dat")), stamp);
-    EXPECT_TRUE(hasLine(logMessages(), "Number of processed data: 0"));
-}
-
-TEST_F(ZipUpdateTest, MatchingLocalArchiveIsUsedWithoutDownload) {
-    publish(threeFiles, manifestOf(threeFiles));
-    keepArchiveLocally();
-    update();
-
-    EXPECT_EQ(archiveDownloads(), 0);
-    EXPECT_EQ(linesStarting(logMessages(), "ZIP "),
-              (std::vector<std::string>{"ZIP hash matches, download successful."}));
-    EXPECT_EQ(readFile(gameFile("data/a.dat")), "alpha");
+    EXPECT_TRUE(logHas("Number of processed data: 0"));
 }
 
 TEST_F(ZipUpdateTest, DifferingLocalArchiveIsReplaced) {
@@ -126,29 +144,28 @@ TEST_F(ZipUpdateTest, DifferingLocalArchiveIsReplaced) {
     update();
 
     EXPECT_EQ(archiveDownloads(), 1);
-    EXPECT_EQ(linesStarting(logMessages(), "ZIP "),
+    EXPECT_EQ(logged("ZIP "),
               (std::vector<std::string>{"ZIP hash does not match, attempting to resume download...",
                                         "ZIP hash matches, download successful."}));
     EXPECT_EQ(readFile(gameFile("readme.txt")), "read me");
 }
 
-TEST_F(ZipUpdateTest, EntryListedButAbsentFromTheArchiveIsReportedInItsPlace) {
-    publish(threeFiles, manifestOf(threeFiles) + "data/b.dat = 99\n");
-    keepArchiveLocally();
+TEST_F(ZipUpdateTest, MissingChecksumFileCostsThreeDownloadsAndTheArchiveIsStillUsed) {
+    publish(threeFiles, manifestOf(threeFiles));
+    fs::remove(serverFolder / "full" / "full.ini");
     update();
 
-    const auto lines = updateLog();
-    const auto at = std::find(lines.begin(), lines.end(), "Patched: Astrovance/data/b.dat");
-    ASSERT_NE(at, lines.end());
-    ASSERT_NE(at + 1, lines.end());
-    EXPECT_EQ(*(at + 1), "File in Versionfile not found!");
-    EXPECT_EQ(*(at + 2), "Patched: Astrovance/readme.txt");
-    EXPECT_TRUE(hasLine(lines, "Number of processed data: 4"));
-    EXPECT_EQ(readFile(gameFile("readme.txt")), "read me");
-    EXPECT_EQ(PatchProgress.overallProgress, 100);
+    EXPECT_EQ(archiveDownloads(), 3);
+    EXPECT_EQ(
+        logged("ZIP "),
+        (std::vector<std::string>{"ZIP file not found, starting download...",
+                                  "ZIP hash does not match, attempting to resume download...",
+                                  "ZIP hash does not match, attempting to resume download..."}));
+    EXPECT_TRUE(logHas("Failed to download ZIP correctly after 3 attempts."));
+    EXPECT_EQ(readFile(gameFile("data/a.dat")), "alpha");
 }
 
-TEST_F(ZipUpdateTest, LogFollowsManifestOrderWhateverTheArchiveOrder) {
+TEST_F(ZipUpdateTest, LogFollowsManifestOrderAndReportsAbsentEntriesInTheirPlace) {
     const std::vector<ZipEntry> reversed = {
         {"Astrovance/z.txt", "zulu", ""},
         {"Astrovance/m.txt", "mike", ""},
@@ -158,55 +175,16 @@ TEST_F(ZipUpdateTest, LogFollowsManifestOrderWhateverTheArchiveOrder) {
     keepArchiveLocally();
     update();
 
-    const auto lines = updateLog();
-    const std::vector<std::string> expected = {
-        "Starting ZIP Extraction",        "ZIP hash matches, download successful.",
-        "Patched: Astrovance/a.txt",      "Patched: Astrovance/k.txt",
-        "File in Versionfile not found!", "Patched: Astrovance/m.txt",
-        "Patched: Astrovance/z.txt",      "Total number of data: 4",
-        "Number of processed data: 4",    "Exceptions: " + std::to_string(excludedCount.load()),
-    };
-    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(archiveDownloads(), 0);
+    EXPECT_EQ(updateLog(),
+              (std::vector<std::string>{
+                  "Starting ZIP Extraction", "ZIP hash matches, download successful.",
+                  "Patched: Astrovance/a.txt", "Patched: Astrovance/k.txt",
+                  "File in Versionfile not found!", "Patched: Astrovance/m.txt",
+                  "Patched: Astrovance/z.txt", "Total number of data: 4",
+                  "Number of processed data: 4", exceptionsLine()}));
     EXPECT_EQ(readFile(gameFile("z.txt")), "zulu");
     EXPECT_EQ(readFile(gameFile("a.txt")), "alpha");
-}
-
-TEST_F(ZipUpdateTest, MissingChecksumFileCostsThreeDownloadsAndTheArchiveIsStillUsed) {
-    publish(threeFiles, manifestOf(threeFiles));
-    fs::remove(serverFolder / "full" / "full.ini");
-    update();
-
-    EXPECT_EQ(archiveDownloads(), 3);
-    const auto log = logMessages();
-    EXPECT_EQ(
-        linesStarting(log, "ZIP "),
-        (std::vector<std::string>{"ZIP file not found, starting download...",
-                                  "ZIP hash does not match, attempting to resume download...",
-                                  "ZIP hash does not match, attempting to resume download..."}));
-    EXPECT_TRUE(hasLine(log, "Failed to download ZIP correctly after 3 attempts."));
-    EXPECT_EQ(readFile(gameFile("data/a.dat")), "alpha");
-}
-
-TEST_F(ZipUpdateTest, ExcludedEntryIsNeitherExtractedNorCounted) {
-    const std::vector<ZipEntry> withSvn = {
-        {"Astrovance/.svn/entries", "svn", ""},
-        {"Astrovance/a.txt", "alpha", ""},
-        {"Astrovance/b.txt", "bravo", ""},
-        {"Astrovance/c.txt", "charlie", ""},
-    };
-    publish(withSvn, manifestOf(withSvn));
-    keepArchiveLocally();
-    const int excludedBefore = excludedCount;
-    update();
-
-    EXPECT_EQ(excludedCount - excludedBefore, 1);
-    EXPECT_FALSE(fs::exists(gameFile(".svn")));
-    EXPECT_EQ(readFile(gameFile("c.txt")), "charlie");
-    const auto log = logMessages();
-    EXPECT_TRUE(hasLine(log, "Total number of data: 4"));
-    EXPECT_TRUE(hasLine(log, "Number of processed data: 3"));
-    EXPECT_TRUE(linesStarting(log, "Patched: Astrovance/.svn").empty());
-    EXPECT_EQ(PatchProgress.overallProgress, 100);
 }
 
 TEST_F(ZipUpdateTest, ProgressCountsExaminedEntriesButNotExcludedOnes) {
@@ -221,6 +199,7 @@ TEST_F(ZipUpdateTest, ProgressCountsExaminedEntriesButNotExcludedOnes) {
     scan();
     publish(entries, manifestOf(entries));
     keepArchiveLocally();
+    const int excludedBefore = excludedCount;
 
     // Holding the transfer lock stops the update right before its extraction, once every check
     // has run: the two current files count, the excluded one does not, the needed one not yet.
@@ -237,27 +216,22 @@ TEST_F(ZipUpdateTest, ProgressCountsExaminedEntriesButNotExcludedOnes) {
 
     EXPECT_EQ(readFile(gameFile("c.txt")), "charlie");
     EXPECT_EQ(PatchProgress.overallProgress, 100);
-    EXPECT_TRUE(hasLine(logMessages(), "Number of processed data: 1"));
+    EXPECT_EQ(excludedCount - excludedBefore, 1);
+    EXPECT_FALSE(fs::exists(gameFile(".svn")));
+    EXPECT_TRUE(logged("Patched: Astrovance/.svn").empty());
+    EXPECT_TRUE(logHas("Total number of data: 4"));
+    EXPECT_TRUE(logHas("Number of processed data: 1"));
 }
 
 TEST_F(ZipUpdateTest, ArchiveThatCannotBeOpenedIsReportedPerEntry) {
-    serve("full/hashes.ini", "a.txt = 1\nb.txt = 2\n");
-    serve("full/ORV.zip", "not a zip file at all");
-    serve("full/full.ini", "full.zip = " + checksumText("not a zip file at all") + "\n");
+    publishBytes("not a zip file at all", "a.txt = 1\nb.txt = 2\n");
     update();
 
-    const auto lines = updateLog();
-    const std::vector<std::string> expected = {
-        "Patched: Astrovance/a.txt",
-        "Error when opening the archive",
-        "Patched: Astrovance/b.txt",
-        "Error when opening the archive",
-    };
-    const auto first = std::find(lines.begin(), lines.end(), expected.front());
-    ASSERT_NE(first, lines.end());
-    ASSERT_GE(lines.end() - first, 4);
-    EXPECT_EQ(std::vector<std::string>(first, first + 4), expected);
-    EXPECT_TRUE(hasLine(lines, "Number of processed data: 2"));
+    EXPECT_EQ(linesAfter("ZIP hash matches, download successful.", 5),
+              (std::vector<std::string>{"Patched: Astrovance/a.txt", "Error when opening the archive",
+                                        "Patched: Astrovance/b.txt", "Error when opening the archive",
+                                        "Total number of data: 2"}));
+    EXPECT_TRUE(logHas("Number of processed data: 2"));
     EXPECT_EQ(PatchProgress.phase, Patching);
 }
 
@@ -270,18 +244,12 @@ TEST_F(ZipUpdateTest, DamagedEntryFailsAloneAndTheEntriesAfterItAreStillExtracte
     std::string bytes = readFile(root / "ORV.zip");
     for (std::size_t at = 200; at < 1200; ++at) bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
     writeFile(root / "ORV.zip", bytes);
-    serve("full/hashes.ini",
-          "a.txt = " + checksumText(text) + "\nb.txt = " + checksumText("bravo") + "\n");
-    serve("full/ORV.zip", bytes);
-    serve("full/full.ini", "full.zip = " + checksumText(bytes) + "\n");
+    publishBytes(bytes, "a.txt = " + checksumText(text) + "\nb.txt = " + checksumText("bravo") + "\n");
     update();
 
-    const auto lines = updateLog();
-    const auto at = std::find(lines.begin(), lines.end(), "Patched: Astrovance/a.txt");
-    ASSERT_NE(at, lines.end());
-    ASSERT_GE(lines.end() - at, 3);
-    EXPECT_EQ(*(at + 1), "Error when extracting the file");
-    EXPECT_EQ(*(at + 2), "Patched: Astrovance/b.txt");
+    EXPECT_EQ(linesAfter("Patched: Astrovance/a.txt", 2),
+              (std::vector<std::string>{"Error when extracting the file",
+                                        "Patched: Astrovance/b.txt"}));
     EXPECT_EQ(readFile(gameFile("b.txt")), "bravo");
     EXPECT_EQ(archiveDownloads(), 0);
 }
@@ -298,10 +266,9 @@ TEST_F(ZipUpdateTest, AnEntryWhoseCheckFailsIsLoggedAndTheOthersAreStillDone) {
     keepArchiveLocally();
     update();
 
-    const auto log = logMessages();
-    EXPECT_EQ(linesStarting(log, "Error checking file a/" + tooLong).size(), 1u);
+    EXPECT_EQ(logged("Error checking file a/" + tooLong).size(), 1u);
     EXPECT_EQ(readFile(gameFile("readme.txt")), "read me");
-    EXPECT_TRUE(hasLine(log, "Number of processed data: 3"));
+    EXPECT_TRUE(logHas("Number of processed data: 3"));
 }
 
 TEST_F(ZipUpdateTest, UnsafeManifestKeysAreSkippedAndNothingLandsOutside) {
@@ -311,14 +278,15 @@ TEST_F(ZipUpdateTest, UnsafeManifestKeysAreSkippedAndNothingLandsOutside) {
         {"Astrovance/a/../../../x", "escaped", ""},
         {"Astrovance/safe.txt", "safe", ""},
     };
-    publish(hostile, "../x = 1\n..\\..\\x = 1\n/abs = 1\nC:\\x = 1\na/../../x = 1\nsafe.txt = " +
-                         checksumText("safe") + "\n");
+    const std::vector<std::string> unsafe = {"../x", "..\\..\\x", "/abs", "C:\\x", "a/../../x"};
+    std::string manifest = "safe.txt = " + checksumText("safe") + "\n";
+    for (const auto& key : unsafe) manifest += key + " = 1\n";
+    publish(hostile, manifest);
     keepArchiveLocally();
     update();
 
-    const auto log = logMessages();
-    for (const char* key : {"../x", "..\\..\\x", "/abs", "C:\\x", "a/../../x"})
-        EXPECT_TRUE(hasLine(log, std::string("Unsafe path in manifest skipped: ") + key)) << key;
+    for (const auto& key : unsafe)
+        EXPECT_TRUE(logHas("Unsafe path in manifest skipped: " + key)) << key;
     EXPECT_EQ(filesBelow(dir.path() / "outer"),
               (std::vector<std::string>{"install/Astrovance/safe.txt", "install/ORV.zip"}));
     EXPECT_FALSE(fs::exists(dir.path() / "x"));
@@ -331,39 +299,23 @@ TEST_F(ZipUpdateTest, ClimbingAndAbsoluteArchiveEntriesAreRefused) {
     writeZip(root / "ORV.zip", {{"Astrovance/../../evil", "escaped", ""},
                                 {absolute, "escaped", ""},
                                 {"Astrovance/fine.txt", "fine", ""}});
-    ASSERT_EQ(zipEntryNames(root / "ORV.zip"),
-              (std::vector<std::string>{"Astrovance/../../evil", absolute, "Astrovance/fine.txt"}));
 
     extractEntry("ORV.zip", "Astrovance/../../evil");
     extractEntry("ORV.zip", absolute);
     extractEntry("ORV.zip", "Astrovance/fine.txt");
 
-    EXPECT_EQ(linesStarting(logMessages(), "Error when extracting the file").size(), 2u);
+    // Two extraction errors, not "not found": both entries are in the archive as written.
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"Error when extracting the file",
+                                                       "Error when extracting the file"}));
     EXPECT_FALSE(fs::exists(dir.path() / "outer" / "evil"));
     EXPECT_FALSE(fs::exists(dir.path() / "evil"));
     EXPECT_FALSE(fs::exists(dir.path() / "absolute-evil"));
     EXPECT_EQ(readFile(gameFile("fine.txt")), "fine");
 }
 
-TEST_F(ZipUpdateTest, ArchiveLinkEntriesNeverLeadOutsideTheInstallation) {
-    SKIP_WITHOUT_SYMBOLIC_LINKS();
-    const fs::path outside = dir.path() / "outside";
-    fs::create_directories(outside);
-    writeZip(root / "ORV.zip",
-             {{"Astrovance/link", "", outside.string()}, {"Astrovance/link/evil", "escaped", ""}});
-
-    extractEntry("ORV.zip", "Astrovance/link");
-    extractEntry("ORV.zip", "Astrovance/link/evil");
-
-    EXPECT_EQ(linesStarting(logMessages(), "Error when extracting the file").size(), 1u);
-    EXPECT_TRUE(fs::is_empty(outside));
-    EXPECT_EQ(PatchProgress.fileName.get(), u"link/evil");
-}
-
 TEST_F(ZipUpdateTest, ArchiveLinkCannotCarryALaterEntryOutside) {
     SKIP_WITHOUT_SYMBOLIC_LINKS();
-    const fs::path outside = dir.path() / "outside";
-    fs::create_directories(outside);
+    const fs::path outside = made(dir.path() / "outside");
     const std::vector<ZipEntry> hostile = {
         {"Astrovance/link", "", outside.string()},
         {"Astrovance/link/evil", "escaped", ""},
@@ -376,14 +328,12 @@ TEST_F(ZipUpdateTest, ArchiveLinkCannotCarryALaterEntryOutside) {
 
     EXPECT_TRUE(fs::is_empty(outside));
     EXPECT_EQ(readFile(gameFile("fine.txt")), "fine");
-    const auto lines = updateLog();
-    const auto at = std::find(lines.begin(), lines.end(), "Patched: Astrovance/link/evil");
-    ASSERT_NE(at, lines.end());
-    EXPECT_EQ(*(at + 1), "Error when extracting the file");
+    EXPECT_EQ(linesAfter("Patched: Astrovance/link/evil", 1),
+              std::vector<std::string>{"Error when extracting the file"});
 
     // Once the link is on disk, a later update refuses the key that leads through it.
     update();
-    EXPECT_TRUE(hasLine(logMessages(), "Unsafe path in manifest skipped: link/evil"));
+    EXPECT_TRUE(logHas("Unsafe path in manifest skipped: link/evil"));
     EXPECT_TRUE(fs::is_empty(outside));
 }
 

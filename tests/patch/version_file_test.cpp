@@ -6,116 +6,73 @@
 
 namespace {
 
-std::vector<std::string> versions(const VersionInfo& info) {
-    std::vector<std::string> result;
-    for (const auto& update : info.updates) result.push_back(update.version);
-    return result;
-}
-
 TEST(VersionOrder, ComparesBytesNotNumbers) {
     EXPECT_TRUE(versionLess("1.10", "1.9"));
     EXPECT_FALSE(versionLess("1.9", "1.10"));
     EXPECT_TRUE(versionLess("1.0", "1.0.1")) << "a proper prefix is lower";
     EXPECT_FALSE(versionLess("1.0.1", "1.0"));
     EXPECT_FALSE(versionLess("1.4", "1.4"));
-    EXPECT_TRUE(versionLess("", "0.0.0")) << "no version is lower than any";
+    EXPECT_TRUE(versionLess("", "0.0.0"));
     EXPECT_TRUE(versionLess("1.A", "1.a"));
     // Bytes above 127 sort above ASCII, whatever the signedness of char.
     EXPECT_TRUE(versionLess("1.9", "1.\xC3\xA9"));
 }
 
-TEST(ReadVersionFile, ReadsTheThreeSectionsInVersionOrder) {
-    const auto info = readVersionFile(
-        "; the server's version file\r\n"
-        "# another comment\r\n"
-        "[CurrentVersion]\r\n"
-        "Version = 1.10\r\n"
-        "[Launcher]\r\n"
-        "Version=0.0.3\r\n"
-        "[Updates]\r\n"
-        "1.9 = inc, /updates/1.9/hashes.ini\r\n"
-        "1.10=full,/updates/1.10/ORV.zip\r\n"
-        "1.2 = inc , /updates/1.2/hashes.ini \r\n"
-        "1.3 = inc without comma\r\n"
-        "no pair here\r\n"
-        "[Other]\r\n"
-        "1.5 = inc, /elsewhere\r\n");
-    EXPECT_EQ(info.currentVersion, "1.10");
-    EXPECT_EQ(info.launcherVersion, "0.0.3");
-    // The full 1.10 drops 1.9 above it; 1.2 below it stays and sorts after 1.10.
-    ASSERT_EQ(versions(info), (std::vector<std::string>{"1.10", "1.2"}));
-    EXPECT_EQ(info.updates[0].type, "full");
-    EXPECT_EQ(info.updates[0].path, "/updates/1.10/ORV.zip");
-    EXPECT_EQ(info.updates[1].type, "inc");
-    EXPECT_EQ(info.updates[1].path, "/updates/1.2/hashes.ini");
+// The updates as "version type path" lines joined with "; ".
+std::string listed(const VersionInfo& info) {
+    std::string text;
+    for (const auto& update : info.updates)
+        text += (text.empty() ? "" : "; ") + update.version + " " + update.type + " " + update.path;
+    return text;
 }
 
-TEST(ReadVersionFile, FullUpdateDiscardsEarlierEntriesButKeepsLaterOnes) {
-    const auto info = readVersionFile(
-        "[CurrentVersion]\nVersion = 2.0\n"
-        "[Updates]\n"
-        "1.1 = inc, /u/1.1/hashes.ini\n"
-        "1.2 = inc, /u/1.2/hashes.ini\n"
-        "1.5 = full, /u/1.5/ORV.zip\n"
-        "1.0.9 = inc, /u/1.0.9/hashes.ini\n"
-        "1.6 = inc, /u/1.6/hashes.ini\n");
-    ASSERT_EQ(versions(info), (std::vector<std::string>{"1.0.9", "1.5", "1.6"}));
-    EXPECT_EQ(info.updates[1].type, "full");
-    EXPECT_EQ(info.updates[1].path, "/u/1.5/ORV.zip");
-    EXPECT_EQ(info.updates[0].type, "inc");
-    EXPECT_EQ(info.updates[0].path, "/u/1.0.9/hashes.ini");
-}
-
-TEST(ReadVersionFile, LaterLineOfTheSameVersionWinsAndLastCurrentVersionCounts) {
-    const auto info = readVersionFile(
-        "[CurrentVersion]\nVersion = 1.3\nAgain = 1.4\n"
-        "[Launcher]\nVersion = 0.0.1\nVersion = 0.0.2\n"
-        "[Updates]\n"
-        "1.2 = inc, /first\n"
-        "1.2 = other, /second\n");
-    EXPECT_EQ(info.currentVersion, "1.4");
-    EXPECT_EQ(info.launcherVersion, "0.0.2");
-    ASSERT_EQ(info.updates.size(), 1u);
-    EXPECT_EQ(info.updates[0].type, "other");
-    EXPECT_EQ(info.updates[0].path, "/second");
-}
-
-TEST(ReadVersionFile, UpdatesBeforeCurrentVersionWithoutFullAreDropped) {
-    const auto info = readVersionFile(
-        "[Updates]\n1.1 = inc, /u/1.1/hashes.ini\n1.2 = inc, /u/1.2/hashes.ini\n"
-        "[CurrentVersion]\nVersion = 1.2\n");
-    EXPECT_EQ(info.currentVersion, "1.2");
-    EXPECT_TRUE(info.updates.empty());
-
-    const auto withFull = readVersionFile(
-        "[Updates]\n1.0 = inc, /a\n1.1 = full, /u/1.1/ORV.zip\n1.2 = inc, /u/1.2/hashes.ini\n"
-        "[CurrentVersion]\nVersion = 1.2\n");
-    EXPECT_EQ(versions(withFull), (std::vector<std::string>{"1.1", "1.2"}));
-}
-
-TEST(ReadVersionFile, SectionNamesAreExact) {
-    const auto info = readVersionFile(
-        "[CurrentVersion]\nVersion = 1.2\n"
-        "[ Updates ]\n1.1 = inc, /spaced\n"
-        "[updates]\n1.1 = inc, /lower\n"
-        "  [Updates]  \n1.2 = inc, /trimmed/line\n");
-    ASSERT_EQ(info.updates.size(), 1u) << "only the trimmed line opens the Updates section";
-    EXPECT_EQ(info.updates[0].path, "/trimmed/line");
-}
-
-TEST(ReadVersionFile, EmptyOrUnrelatedTextGivesNothing) {
-    for (const std::string text :
-         {"", "\n\n", "\xEF\xBB\xBF", "Version = 1.0\n", "[CurrentVersion]\n"}) {
-        const auto info = readVersionFile(text);
-        EXPECT_EQ(info.currentVersion, "") << text;
-        EXPECT_EQ(info.launcherVersion, "") << text;
-        EXPECT_TRUE(info.updates.empty()) << text;
+TEST(ReadVersionFile, Cases) {
+    struct Case {
+        const char* text;
+        const char* current;
+        const char* launcher;
+        const char* updates;
+    };
+    const Case cases[] = {
+        // Comments, CR LF, blanks around "=" and ",", lines without comma or "=", other sections.
+        // The full 1.10 drops 1.9 listed before it; 1.2 after it stays and sorts after 1.10.
+        {"; comment\r\n# comment\r\n[CurrentVersion]\r\nVersion = 1.10\r\n[Launcher]\r\n"
+         "Version=0.0.3\r\n[Updates]\r\n1.9 = inc, /updates/1.9/hashes.ini\r\n"
+         "1.10=full,/updates/1.10/ORV.zip\r\n1.2 = inc , /updates/1.2/hashes.ini \r\n"
+         "1.3 = inc without comma\r\nno pair here\r\n[Other]\r\n1.5 = inc, /elsewhere\r\n",
+         "1.10", "0.0.3", "1.10 full /updates/1.10/ORV.zip; 1.2 inc /updates/1.2/hashes.ini"},
+        {"[CurrentVersion]\nVersion = 2.0\n[Updates]\n1.1 = inc, /a\n1.2 = inc, /b\n"
+         "1.5 = full, /z\n1.0.9 = inc, /c\n1.6 = inc, /d\n",
+         "2.0", "", "1.0.9 inc /c; 1.5 full /z; 1.6 inc /d"},
+        // The later line of a version wins; the last current and launcher version count.
+        {"[CurrentVersion]\nVersion = 1.3\nAgain = 1.4\n[Launcher]\nVersion = 0.0.1\n"
+         "Version = 0.0.2\n[Updates]\n1.2 = inc, /first\n1.2 = other, /second\n",
+         "1.4", "0.0.2", "1.2 other /second"},
+        // Updates listed before the current version count only from a full archive on.
+        {"[Updates]\n1.1 = inc, /a\n1.2 = inc, /b\n[CurrentVersion]\nVersion = 1.2\n", "1.2", "",
+         ""},
+        {"[Updates]\n1.0 = inc, /a\n1.1 = full, /b\n1.2 = inc, /c\n[CurrentVersion]\nVersion = 1.2\n",
+         "1.2", "", "1.1 full /b; 1.2 inc /c"},
+        // Section names are exact; only the trimmed line opens the Updates section.
+        {"[CurrentVersion]\nVersion = 1.2\n[ Updates ]\n1.1 = inc, /spaced\n[updates]\n"
+         "1.1 = inc, /lower\n  [Updates]  \n1.2 = inc, /trimmed\n",
+         "1.2", "", "1.2 inc /trimmed"},
+        {"", "", "", ""},
+        {"\n\n", "", "", ""},
+        {"Version = 1.0\n", "", "", ""},
+        {"[CurrentVersion]\n", "", "", ""},
+        // A byte-order mark belongs to the first line: the section it starts is not recognised.
+        {"\xEF\xBB\xBF[CurrentVersion]\nVersion = 1.0\n", "", "", ""},
+    };
+    for (const Case& c : cases) {
+        const VersionInfo info = readVersionFile(c.text);
+        EXPECT_EQ(info.currentVersion, c.current) << c.text;
+        EXPECT_EQ(info.launcherVersion, c.launcher) << c.text;
+        EXPECT_EQ(listed(info), c.updates) << c.text;
     }
-    // A byte-order mark belongs to the first line: the section it starts is not recognised.
-    EXPECT_EQ(readVersionFile("\xEF\xBB\xBF[CurrentVersion]\nVersion = 1.0\n").currentVersion, "");
 }
 
-class FetchVersionTest : public PatchTest {};
+using FetchVersionTest = PatchTest;
 
 TEST_F(FetchVersionTest, FetchesAnewEveryTimeAndGivesNothingOnFailure) {
     server.script("/version.ini",
@@ -126,9 +83,7 @@ TEST_F(FetchVersionTest, FetchesAnewEveryTimeAndGivesNothingOnFailure) {
     EXPECT_EQ(fetchServerVersion(server.url()), "1.2");
     EXPECT_EQ(fetchLauncherVersion(server.url()), "0.0.6");
     const auto failed = fetchVersionInfo(server.url());
-    EXPECT_EQ(failed.currentVersion, "");
-    EXPECT_EQ(failed.launcherVersion, "");
-    EXPECT_TRUE(failed.updates.empty());
+    EXPECT_EQ(failed.currentVersion + failed.launcherVersion + listed(failed), "");
 }
 
 }  // namespace

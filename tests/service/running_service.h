@@ -4,47 +4,70 @@
 
 #include <memory>
 #include <mutex>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "service/service.h"
 #include "tests/support/temp_dir.h"
 
-// A service on free loopback ports with a download folder and a store in a fresh temp folder.
-class RunningService {
-public:
-    RunningService();
-    explicit RunningService(ServiceOptions options);
-    ~RunningService();
+// Options on free ports below `folder`: download folder "download" (created), the source tree's
+// pages, store "state/clients.json".
+inline ServiceOptions testOptions(const TempDir& folder) {
+    ServiceOptions options = defaultServiceOptions();
+    options.downloadFolder = folder.path() / "download";
+    options.pagesFolder = ORV_TEST_PAGES_DIR;
+    options.storeFile = folder.path() / "state" / "clients.json";
+    options.downloadPort = options.webPort = 0;
+    std::filesystem::create_directories(options.downloadFolder);
+    return options;
+}
 
-    // Stops the service and starts a new one with the same options (and the same store).
-    void restart();
-    void stop();
+// A service on free loopback ports that keeps its log lines; restart() keeps the store.
+struct RunningService {
+    TempDir folder;
+    ServiceOptions options = testOptions(folder);
+    std::unique_ptr<Service> service;
+    int downloadPort = 0, webPort = 0;
+    mutable std::mutex logLock;
+    std::vector<std::string> lines;
 
-    httplib::Client download() const;
-    httplib::Client web() const;
+    RunningService() { start(); }
+    // The service's threads log until it stops, so it stops before the lines go.
+    ~RunningService() { stop(); }
+    void start() {
+        service = std::make_unique<Service>(options, [this](const std::string& line) {
+            std::lock_guard lock(logLock);
+            lines.push_back(line);
+        });
+        if (const std::string problem = service->start(); !problem.empty())
+            throw std::runtime_error("service did not start: " + problem);
+        downloadPort = service->downloadPort();
+        webPort = service->webPort();
+    }
+    void stop() { service.reset(); }
+    void restart() {
+        stop();
+        start();
+    }
+
+    static httplib::Client client(int port) {
+        httplib::Client client("127.0.0.1", port);
+        client.set_url_encode(false);  // requests go out exactly as written
+        return client;
+    }
+    httplib::Client download() const { return client(downloadPort); }
+    httplib::Client web() const { return client(webPort); }
 
     // Registers `token` the way the launcher's first visit does; returns the cookie header.
-    std::string registerClient(const std::string& token) const;
-
-    std::vector<std::string> logLines() const;
-
-    int webPort() const { return webPort_; }
-    const ServiceOptions& options() const { return options_; }
-    const TempDir& folder() const { return *folder_; }
-
-private:
-    void start();
-
-    std::shared_ptr<TempDir> folder_;
-    ServiceOptions options_;
-    std::unique_ptr<Service> service_;
-    int downloadPort_ = 0;
-    int webPort_ = 0;
-    mutable std::mutex logLock_;
-    std::vector<std::string> log_;
+    std::string registerClient(const std::string& token) const {
+        const auto answer = web().Get("/launcher_client/index.php?token=" + token);
+        if (!answer || answer->status != 302) throw std::runtime_error("registration failed");
+        const std::string setCookie = answer->get_header_value("Set-Cookie");
+        return setCookie.substr(0, setCookie.find(';'));
+    }
+    std::vector<std::string> logLines() const {
+        std::lock_guard lock(logLock);
+        return lines;
+    }
 };
-
-// Options on free ports for a service below `folder`: download folder "download" (created),
-// the source tree's pages, store "state/clients.json".
-ServiceOptions testOptions(const TempDir& folder);
