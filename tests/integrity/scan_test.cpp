@@ -72,11 +72,6 @@ struct Installation {
     std::map<std::string, std::string> expected;  // manifest path -> checksum text
 };
 
-bool logged(const std::string& line) {
-    const auto messages = logMessages();
-    return std::find(messages.begin(), messages.end(), line) != messages.end();
-}
-
 std::string lastLogged() {
     const auto messages = logMessages();
     return messages.empty() ? "" : messages.back();
@@ -173,6 +168,11 @@ TEST_F(Scan, AManifestThatCannotBeOpenedStopsTheScanBeforeHashing) {
 }
 
 #ifndef _WIN32
+bool logged(const std::string& line) {
+    const auto messages = logMessages();
+    return std::find(messages.begin(), messages.end(), line) != messages.end();
+}
+
 // The file size limit stands in for a full disk: the manifest outgrows it, the log does not.
 TEST_F(Scan, AManifestThatCannotBeWrittenIsReported) {
     for (int i = 0; i < 200; ++i)
