@@ -26,7 +26,7 @@ std::string listed(const VersionInfo& info) {
     return text;
 }
 
-TEST(ReadVersionFile, Cases) {
+TEST(ReadVersionFile, ReadsTheSectionsAndKeepsUpdatesFromTheLastFullArchiveOn) {
     struct Case {
         const char* text;
         const char* current;
