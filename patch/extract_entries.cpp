@@ -3,6 +3,7 @@
 #include <archive.h>
 #include <archive_entry.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstddef>
 #include <filesystem>
@@ -98,6 +99,18 @@ bool isDrivePath(std::string_view name) {
            ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
 }
 
+// A name that points outside the installation: nothing of it may be extracted, and its folder is
+// not ours to clean up after a failure.
+bool leadsOutside(std::string_view name) {
+    if (name.empty() || name[0] == '/' || name[0] == '\\' || isDrivePath(name)) return true;
+    for (std::size_t start = 0; start <= name.size();) {
+        const std::size_t end = std::min(name.find_first_of("/\\", start), name.size());
+        if (name.substr(start, end - start) == "..") return true;
+        start = end + 1;
+    }
+    return false;
+}
+
 bool failAll(Extraction& run, Outcome outcome) {
     for (const auto& [name, indices] : run.wanted)
         for (const std::size_t i : indices) run.outcomes[i] = outcome;
@@ -128,10 +141,10 @@ bool extractionPass(Extraction& run, const std::string& archivePath) {
         PatchProgress.fileName.set(shownName(run.names[indices.front()]));
         const std::string entryPath = pathname;
         const auto began = fs::file_time_type::clock::now() - std::chrono::seconds(2);
-        const int result = isDrivePath(entryPath)
-                               ? ARCHIVE_FAILED
-                               : archive_read_extract(reader.get(), entry, secureExtractFlags());
-        if (result != ARCHIVE_OK) removeUnfinishedCopy(entryPath, began);
+        const bool refused = leadsOutside(entryPath);
+        const int result =
+            refused ? ARCHIVE_FAILED : archive_read_extract(reader.get(), entry, secureExtractFlags());
+        if (result != ARCHIVE_OK && !refused) removeUnfinishedCopy(entryPath, began);
         for (const std::size_t i : indices)
             run.outcomes[i] = result == ARCHIVE_OK ? Outcome::Extracted : Outcome::ExtractFailed;
         flush(run);

@@ -299,6 +299,11 @@ TEST_F(ZipUpdateTest, ClimbingAndAbsoluteArchiveEntriesAreRefused) {
     writeZip(root / "ORV.zip", {{"Astrovance/../../evil", "escaped", ""},
                                 {absolute, "escaped", ""},
                                 {"Astrovance/fine.txt", "fine", ""}});
+    // Fresh files beside the refused targets that look like unfinished copies of them: a failed
+    // extraction cleans up only inside the installation.
+    const fs::path bystanders[] = {dir.path() / "outer" / "evil.keep01",
+                                   dir.path() / "absolute-evil.keep01"};
+    for (const auto& file : bystanders) writeFile(file, "someone else's");
 
     extractEntry("ORV.zip", "Astrovance/../../evil");
     extractEntry("ORV.zip", absolute);
@@ -310,6 +315,7 @@ TEST_F(ZipUpdateTest, ClimbingAndAbsoluteArchiveEntriesAreRefused) {
     EXPECT_FALSE(fs::exists(dir.path() / "outer" / "evil"));
     EXPECT_FALSE(fs::exists(dir.path() / "evil"));
     EXPECT_FALSE(fs::exists(dir.path() / "absolute-evil"));
+    for (const auto& file : bystanders) EXPECT_TRUE(fs::exists(file)) << file;
     EXPECT_EQ(readFile(gameFile("fine.txt")), "fine");
 }
 
