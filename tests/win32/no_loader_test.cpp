@@ -3,8 +3,6 @@
 
 #include <windows.h>
 
-#include <algorithm>
-
 #include "platform/win32/launcher_window.h"
 #include "platform/win32/webview2_host.h"
 #include "tests/support/temp_dir.h"
@@ -32,8 +30,6 @@ TEST(NoWebView2Loader, MissingLoaderIsLoggedAndExplainedInTheWindow) {
     EXPECT_EQ(log[1].rfind("Failed to load WebView2Loader.dll - Error ", 0), 0u) << log[1];
     EXPECT_NE(webViewFailureText().find(L"WebView2Loader.dll is missing"), std::wstring::npos);
     EXPECT_NE(webViewFailureText().find(L"setup"), std::wstring::npos);
-    ShowWindow(window, SW_SHOWNA);
-    UpdateWindow(window);
     DestroyWindow(window);
     pumpPending();
     mainWindow = nullptr;

@@ -17,11 +17,10 @@ struct DoubleScript {
 
 // What the launcher did to it. `events` lists the calls in order, one letter each: E environment
 // requested, P controller requested, V view fetched, B bounds set, N navigate, M message handler
-// added, C navigation handler added, R reload, S source asked, T message text asked.
+// added, C navigation handler added, T message text asked.
 struct DoubleRecord {
     char events[128];
     int eventCount;
-    int environmentRequests;
     bool environmentArgumentsNull;  // browser folder, user data folder and options
     HWND controllerParent;
     RECT bounds[16];

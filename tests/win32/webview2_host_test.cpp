@@ -5,8 +5,8 @@
 
 #include <windows.h>
 
-#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "core/text.h"
 #include "core/user_paths.h"
@@ -27,10 +27,6 @@ Function doubleFunction(const char* name) {
     const HMODULE loader = LoadLibraryW(L"WebView2Loader.dll");
     return loader ? reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(loader, name)))
                   : nullptr;
-}
-
-bool contains(const std::vector<std::string>& lines, const std::string& line) {
-    return std::find(lines.begin(), lines.end(), line) != lines.end();
 }
 
 class WebView2Host : public testing::Test {
@@ -72,166 +68,118 @@ protected:
         pumpPending();
     }
     std::string events() const { return std::string(record()->events, record()->eventCount); }
-    RECT insetClient() const {
-        RECT client{};
-        GetClientRect(window, &client);
-        return RECT{client.left + 2, client.top + 2, client.right - 2, client.bottom - 2};
-    }
 };
 
-bool sameRect(const RECT& a, const RECT& b) {
-    return a.left == b.left && a.top == b.top && a.right == b.right && a.bottom == b.bottom;
-}
-
-TEST_F(WebView2Host, ReadyBrowserGetsBoundsTwiceThePatcherPageAndBothHandlersInOrder) {
+TEST_F(WebView2Host, ReadyBrowserGetsTheClientAreaThePatcherPageAndBothHandlersInOrder) {
     create();
     // Environment, controller, view; bounds, patcher page, message handler, bounds again, and
     // the navigation handler last.
     EXPECT_EQ(events(), "EPVBNMBC");
-    EXPECT_EQ(record()->environmentRequests, 1);
     EXPECT_TRUE(record()->environmentArgumentsNull);
     EXPECT_EQ(record()->controllerParent, window);
+    const RECT client{2, 2, 902, 502};
     ASSERT_EQ(record()->boundsCount, 2);
-    EXPECT_TRUE(sameRect(record()->bounds[0], RECT{2, 2, 902, 502}));
-    EXPECT_TRUE(sameRect(record()->bounds[1], RECT{2, 2, 902, 502}));
+    EXPECT_TRUE(EqualRect(&record()->bounds[0], &client));
+    EXPECT_TRUE(EqualRect(&record()->bounds[1], &client));
     ASSERT_EQ(record()->navigationCount, 1);
     EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(record()->navigations[0])),
               toWide(webServiceUrl + "/patcher"));
-    EXPECT_NE(webView, nullptr);
-    EXPECT_TRUE(webViewFailureText().empty());
-    const auto log = logMessages();
-    ASSERT_FALSE(log.empty());
-    EXPECT_EQ(log.front(), "Create WebView");
-}
+    EXPECT_EQ(logMessages(), std::vector<std::string>{"Create WebView"});  // and no failure
 
-TEST_F(WebView2Host, SizeGivesTheControllerTheClientAreaLessTheRim) {
-    create();
-    const int before = record()->boundsCount;
-    SendMessageW(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(904, 504));
-    ASSERT_EQ(record()->boundsCount, before + 1);
-    EXPECT_TRUE(sameRect(record()->bounds[before], insetClient()));
-
+    // A new size gives the browser the new client area less the rim.
     SetWindowPos(window, nullptr, 0, 0, 600, 400, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-    ASSERT_GT(record()->boundsCount, before + 1);
-    EXPECT_TRUE(sameRect(record()->bounds[record()->boundsCount - 1], RECT{2, 2, 598, 398}));
+    const RECT smaller{2, 2, 598, 398};
+    ASSERT_GT(record()->boundsCount, 2);
+    EXPECT_TRUE(EqualRect(&record()->bounds[record()->boundsCount - 1], &smaller));
+
+    // Only the page closes a window that has one.
+    SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(450, 250));
+    SendMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
+    EXPECT_TRUE(IsWindow(window));
 }
 
-TEST_F(WebView2Host, CompletedNavigationReachesTheLogicAndTheSourceTextIsFreed) {
-    create();
-    setSource(L"http://127.0.0.1:1/some/page");
-    ASSERT_TRUE(completeNavigation());
-    EXPECT_EQ(currentUrl, u"http://127.0.0.1:1/some/page");
-    EXPECT_EQ(record()->stringsHandedOut, 1);
-    EXPECT_EQ(record()->stringsFreed, 1);
-}
-
-TEST_F(WebView2Host, ReportPageLoadPostsItsDataToThePage) {
+// Each text the runtime hands out is freed once read.
+TEST_F(WebView2Host, LoadedPagesAndPageMessagesReachTheLogic) {
     writeFile(hashesPath.get(), "Astrovance\\EXE\\Astrovance.exe = 352441c2\n");
     create();
+    EXPECT_EQ(record()->posted, 0);
     setSource(reinterpret_cast<const wchar_t*>(reportPageUrl().c_str()));
     ASSERT_TRUE(completeNavigation());
     EXPECT_EQ(currentUrl, reportPageUrl());
-    EXPECT_EQ(record()->posted, 1);
-}
-
-TEST_F(WebView2Host, PageMessageReachesTheLogicAndItsTextIsFreed) {
-    create();
-    const int page = reportPage;
-    ASSERT_TRUE(receiveMessage(L"loadMore"));
-    EXPECT_EQ(reportPage, page + 1);
-    EXPECT_EQ(record()->reloads, 1);
+    EXPECT_EQ(record()->posted, 1);  // the report page gets its data
     EXPECT_EQ(record()->stringsHandedOut, 1);
     EXPECT_EQ(record()->stringsFreed, 1);
-}
 
-TEST_F(WebView2Host, MessageThatIsNoStringIsIgnored) {
-    create();
+    // A message that is no string is ignored.
     const int page = reportPage;
     ASSERT_TRUE(receiveMessage(nullptr));
     EXPECT_NE(events().find('T'), std::string::npos);
     EXPECT_EQ(reportPage, page);
     EXPECT_EQ(record()->reloads, 0);
-    EXPECT_EQ(record()->stringsHandedOut, 0);
+    EXPECT_EQ(record()->stringsHandedOut, 1);
+
+    ASSERT_TRUE(receiveMessage(L"loadMore"));
+    EXPECT_EQ(reportPage, page + 1);
+    EXPECT_EQ(record()->reloads, 1);
+    EXPECT_EQ(record()->stringsHandedOut, 2);
+    EXPECT_EQ(record()->stringsFreed, 2);
 }
 
-TEST_F(WebView2Host, MissingRuntimeIsLoggedAndExplainedInTheWindow) {
-    DoubleScript script;
-    script.environmentResult = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    create(script);
-    EXPECT_EQ(events(), "E");
-    EXPECT_FALSE(webViewControllerExists());
-    EXPECT_TRUE(contains(logMessages(), "WebView2 Runtime not found - HRESULT 0x80070002"));
-    EXPECT_NE(webViewFailureText().find(L"WebView2 Runtime is not installed"), std::wstring::npos);
-    EXPECT_NE(webViewFailureText().find(L"setup"), std::wstring::npos);
-}
-
-TEST_F(WebView2Host, LoaderRefusingToStartIsReportedOnce) {
-    DoubleScript script;
-    script.createResult = E_FAIL;
-    create(script);
-    const auto log = logMessages();
-    EXPECT_EQ(std::count(log.begin(), log.end(),
-                         "Failed to create WebView2 environment - HRESULT 0x80004005"),
-              1);
-    EXPECT_NE(webViewFailureText().find(L"0x80004005"), std::wstring::npos);
-}
-
-TEST_F(WebView2Host, FailedControllerLeavesNoBrowserAndSaysSo) {
-    DoubleScript script;
-    script.controllerResult = E_ACCESSDENIED;
-    create(script);
-    EXPECT_EQ(events(), "EP");
-    EXPECT_FALSE(webViewControllerExists());
-    EXPECT_EQ(record()->navigationCount, 0);
-    EXPECT_TRUE(contains(logMessages(), "Failed to create WebView2 controller - HRESULT 0x80070005"));
-    EXPECT_NE(webViewFailureText().find(L"could not be started"), std::wstring::npos);
-}
-
-// Callbacks that report success without an object, and a refused request: never used, logged.
-TEST_F(WebView2Host, MissingObjectsAndRefusedRequestsLeaveNoBrowserAndSaySo) {
+// Every way the browser can fail to come is logged once, leaves no browser and puts a notice in
+// the window that closes it on a click, Escape or Return.
+TEST_F(WebView2Host, FailuresAreLoggedOnceAndExplainedByAClosableNotice) {
+    const std::wstring runtimeMissing = L"WebView2 Runtime is not installed";
+    const std::wstring notStarted = L"could not be started, error ";
     struct Case {
-        void (*arrange)(DoubleScript&);
+        DoubleScript script;
+        const char* events;
         const char* line;
+        std::wstring shown;
+        UINT closeMessage;
+        WPARAM closeKey;
     };
     const Case cases[] = {
-        {[](DoubleScript& s) { s.environmentMissing = true; },
-         "Failed to create WebView2 environment - HRESULT 0x80004003"},
-        {[](DoubleScript& s) { s.controllerMissing = true; },
-         "Failed to create WebView2 controller - HRESULT 0x80004003"},
-        {[](DoubleScript& s) { s.controllerCallResult = E_OUTOFMEMORY; },
-         "Failed to create WebView2 controller - HRESULT 0x8007000E"},
+        {{.environmentResult = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
+         "E", "WebView2 Runtime not found - HRESULT 0x80070002", runtimeMissing, WM_LBUTTONUP, 0},
+        {{.createResult = E_FAIL}, "E",
+         "Failed to create WebView2 environment - HRESULT 0x80004005", notStarted + L"0x80004005",
+         WM_KEYDOWN, VK_ESCAPE},
+        {{.environmentMissing = true}, "E",
+         "Failed to create WebView2 environment - HRESULT 0x80004003", notStarted + L"0x80004003",
+         WM_KEYDOWN, VK_RETURN},
+        {{.controllerResult = E_ACCESSDENIED}, "EP",
+         "Failed to create WebView2 controller - HRESULT 0x80070005", notStarted + L"0x80070005",
+         WM_LBUTTONUP, 0},
+        {{.controllerMissing = true}, "EP",
+         "Failed to create WebView2 controller - HRESULT 0x80004003", notStarted + L"0x80004003",
+         WM_LBUTTONUP, 0},
+        {{.controllerCallResult = E_OUTOFMEMORY}, "EP",
+         "Failed to create WebView2 controller - HRESULT 0x8007000E", notStarted + L"0x8007000E",
+         WM_LBUTTONUP, 0},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.line);
         TearDown();
         SetUp();
-        DoubleScript script;
-        c.arrange(script);
-        create(script);
+        create(c.script);
+        EXPECT_EQ(events(), c.events);
         EXPECT_FALSE(webViewControllerExists());
-        EXPECT_TRUE(contains(logMessages(), c.line));
-        EXPECT_FALSE(webViewFailureText().empty());
+        EXPECT_EQ(record()->navigationCount, 0);
+        EXPECT_EQ(logMessages(), (std::vector<std::string>{"Create WebView", c.line}));
+        const std::wstring& notice = webViewFailureText();
+        EXPECT_NE(notice.find(c.shown), std::wstring::npos);
+        EXPECT_NE(notice.find(L"please run the setup again"), std::wstring::npos);
+        EXPECT_NE(notice.find(L"Click here to close this window."), std::wstring::npos);
+
+        ShowWindow(window, SW_SHOWNA);
+        UpdateWindow(window);
+        RECT pending{};
+        EXPECT_FALSE(GetUpdateRect(window, &pending, FALSE));
+        SendMessageW(window, WM_KEYDOWN, 'A', 0);
+        EXPECT_TRUE(IsWindow(window));
+        SendMessageW(window, c.closeMessage, c.closeKey, MAKELPARAM(450, 250));
+        EXPECT_FALSE(IsWindow(window));
     }
-}
-
-TEST_F(WebView2Host, NoticePaintsAndAClickClosesTheWindow) {
-    DoubleScript script;
-    script.environmentResult = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
-    create(script);
-    ShowWindow(window, SW_SHOWNA);
-    UpdateWindow(window);
-    RECT pending{};
-    EXPECT_FALSE(GetUpdateRect(window, &pending, FALSE));
-    EXPECT_NE(webViewFailureText().find(L"Click here to close"), std::wstring::npos);
-    SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(450, 250));
-    EXPECT_FALSE(IsWindow(window));
-}
-
-TEST_F(WebView2Host, ClickWithAWorkingBrowserDoesNotClose) {
-    create();
-    SendMessageW(window, WM_LBUTTONUP, 0, MAKELPARAM(450, 250));
-    SendMessageW(window, WM_KEYDOWN, VK_ESCAPE, 0);
-    EXPECT_TRUE(IsWindow(window));
 }
 
 }  // namespace
