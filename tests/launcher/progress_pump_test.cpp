@@ -39,13 +39,18 @@ protected:
         return u"{\"action\": \"updateText\", \"elementId\": \"" + std::u16string(id) +
                u"\", \"newText\": \"" + value + u"\"}";
     }
+    void fillProgress(std::int32_t phase) {
+        PatchProgress.fileProgress = 100;
+        PatchProgress.overallProgress = 100;
+        PatchProgress.phase = phase;
+    }
     std::u16string clientPage() { return toWide(server.url("/launcher_client/index.php?token=1a2b")); }
 };
 
-TEST_F(ProgressTick, SendsTheStatusTextsOfEachPhaseAndProgressOnThePatcherPage) {
+TEST_F(ProgressTick, SendsTheStatusTextsOfEachPhaseAndProgressOnlyOnThePatcherPage) {
     struct Case {
         std::int32_t phase;
-        std::u16string ut1, ut2;
+        const char16_t *ut1, *ut2;  // nothing: no texts
     };
     const Case cases[] = {
         {Idle, u"", u""},
@@ -55,65 +60,41 @@ TEST_F(ProgressTick, SendsTheStatusTextsOfEachPhaseAndProgressOnThePatcherPage) 
          u"Please be patient while downloading the VersionFile."},
         {Patching, u"STEP 2/5 - Patching >ORV< Installation...",
          u"Please be patient while installation is being patched."},
+        {Complete, u"STEP 2/5 - Update Complete", u" Verify Installation..."},
+        {9, nullptr, nullptr},
     };
     PatchProgress.step = 2;
     PatchProgress.stepCount = 5;
     PatchProgress.overallProgress = 40;
     PatchProgress.fileProgress = 7;
     PatchProgress.fileName.set(u"Data/a.pak (7 KB / 100 KB)");
-    for (const auto& c : cases) {
-        browser.view.posted.clear();
-        PatchProgress.phase = c.phase;
-        progressTick();
-        EXPECT_EQ(browser.view.posted,
-                  (std::vector<std::u16string>{
-                      text(u"ut1", c.ut1), text(u"ut2", c.ut2),
-                      u"{\"action\": \"updateProgress\", \"overallProgress\": 40, \"fileProgress\": 7, "
-                      u"\"fileName\": \"Data/a.pak (7 KB / 100 KB)\"}"}))
-            << "phase " << c.phase;
+    for (const bool onPatcherPage : {true, false}) {
+        currentUrl = onPatcherPage ? patcherPageUrl() : clientPageUrl();
+        for (const auto& c : cases) {
+            browser.view.posted.clear();
+            PatchProgress.phase = c.phase;
+            progressTick();
+            std::vector<std::u16string> expected;
+            if (c.ut1) expected = {text(u"ut1", c.ut1), text(u"ut2", c.ut2)};
+            if (onPatcherPage)
+                expected.push_back(
+                    u"{\"action\": \"updateProgress\", \"overallProgress\": 40, \"fileProgress\": 7, "
+                    u"\"fileName\": \"Data/a.pak (7 KB / 100 KB)\"}");
+            EXPECT_EQ(browser.view.posted, expected)
+                << "phase " << c.phase << (onPatcherPage ? " on the patcher page" : " elsewhere");
+        }
     }
-    browser.view.posted.clear();
-    PatchProgress.phase = 9;
-    progressTick();
-    EXPECT_EQ(browser.view.posted.size(), 1u) << "an unknown phase shows no texts";
-}
-
-TEST_F(ProgressTick, OtherPagesGetTextsButNoProgress) {
-    currentUrl = clientPageUrl();
-    PatchProgress.phase = Scanning;
-    progressTick();
-    ASSERT_EQ(browser.view.posted.size(), 2u);
-    EXPECT_EQ(browser.view.posted[0], text(u"ut1", u"STEP 0/0 - Scanning >ORV< Installation..."));
-}
-
-TEST_F(ProgressTick, CompleteRunWithMatchingVersionsShowsTheClientPageAndResets) {
-    server.script("/version.ini", {answer(200, "[CurrentVersion]\nv=1.4\n")});
-    IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "1.4");
-    PatchProgress.fileProgress = 100;
-    PatchProgress.overallProgress = 100;
-    PatchProgress.phase = Complete;
-
-    progressTick();
-    EXPECT_EQ(browser.view.navigations, (std::vector<std::u16string>{clientPage(), clientPage()}));
-    EXPECT_EQ(browser.view.posted.at(0), text(u"ut1", u"STEP 0/0 - Update Complete"));
-    EXPECT_EQ(browser.view.posted.at(1), text(u"ut2", u" Verify Installation..."));
-    EXPECT_EQ(PatchProgress.fileProgress, 0);
-    EXPECT_EQ(PatchProgress.overallProgress, 0);
-
-    progressTick();
-    EXPECT_EQ(browser.view.navigations.size(), 2u) << "the reset keeps later ticks from repeating";
-    EXPECT_EQ(server.requests("/version.ini"), 1);
+    EXPECT_TRUE(browser.view.navigations.empty());
 }
 
 // The pause before the client page must not freeze the window: ticks go on sending texts and
-// progress, and neither fetch nor navigate again until the page is due.
-TEST_F(ProgressTick, ClientPageFollowsAfterThePauseWhileTicksGoOn) {
+// progress, and neither fetch nor navigate again until the page is due. The reset that follows
+// keeps later ticks from repeating it.
+TEST_F(ProgressTick, CompleteRunWithMatchingVersionsShowsTheClientPageAfterThePauseAndResets) {
     server.script("/version.ini", {answer(200, "[CurrentVersion]\nv=1.4\n")});
     IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "1.4");
     clientPageDelay = std::chrono::milliseconds(1000);
-    PatchProgress.fileProgress = 100;
-    PatchProgress.overallProgress = 100;
-    PatchProgress.phase = Complete;
+    fillProgress(Complete);
 
     progressTick();
     EXPECT_EQ(browser.view.navigations, std::vector<std::u16string>{clientPage()});
@@ -126,32 +107,33 @@ TEST_F(ProgressTick, ClientPageFollowsAfterThePauseWhileTicksGoOn) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1050));
     progressTick();
     EXPECT_EQ(browser.view.navigations, (std::vector<std::u16string>{clientPage(), clientPage()}));
+    EXPECT_EQ(PatchProgress.fileProgress, 0);
     EXPECT_EQ(PatchProgress.overallProgress, 0);
+
+    progressTick();
+    EXPECT_EQ(browser.view.navigations.size(), 2u);
     EXPECT_EQ(server.requests("/version.ini"), 1);
 }
 
-TEST_F(ProgressTick, DifferentVersionsKeepAskingOnEveryTick) {
+// Without matching versions the version is asked on every tick; before the last step a complete
+// run shows the client page without asking.
+TEST_F(ProgressTick, FullProgressWithoutMatchingVersionsOrStepsLeftDoesNotReset) {
     server.script("/version.ini", {answer(500)});
     IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "1.4");
-    PatchProgress.fileProgress = 100;
-    PatchProgress.overallProgress = 100;
-    PatchProgress.phase = Patching;
+    fillProgress(Patching);
     progressTick();
     progressTick();
     EXPECT_TRUE(browser.view.navigations.empty());
     EXPECT_EQ(server.requests("/version.ini"), 6) << "three attempts per tick";
     EXPECT_EQ(PatchProgress.overallProgress, 100);
-}
 
-TEST_F(ProgressTick, StepsNotAllDoneOnlyNavigatesWhenComplete) {
-    PatchProgress.fileProgress = 100;
-    PatchProgress.overallProgress = 100;
     PatchProgress.step = 1;
     PatchProgress.stepCount = 2;
     PatchProgress.phase = Complete;
     progressTick();
     EXPECT_EQ(browser.view.navigations, std::vector<std::u16string>{clientPage()});
-    EXPECT_EQ(server.requests("/version.ini"), 0);
+    EXPECT_EQ(server.requests("/version.ini"), 6);
+    EXPECT_EQ(PatchProgress.overallProgress, 100);
 }
 
 }  // namespace

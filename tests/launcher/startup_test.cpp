@@ -10,13 +10,10 @@
 
 namespace {
 
-TEST(CommandLine, SplitsAtAnyRunOfWhiteSpace) {
+TEST(CommandLine, SplitsAtAnyRunOfWhiteSpaceAndOnlyTheExactWordSelectsHashing) {
     EXPECT_EQ(splitCommandWords(""), std::vector<std::string>{});
     EXPECT_EQ(splitCommandWords(" \t "), std::vector<std::string>{});
     EXPECT_EQ(splitCommandWords("  a\t-h \n b "), (std::vector<std::string>{"a", "-h", "b"}));
-}
-
-TEST(CommandLine, OnlyTheExactWordSelectsHashing) {
     EXPECT_TRUE(hasHashFlag(splitCommandWords("-h")));
     EXPECT_TRUE(hasHashFlag(splitCommandWords("first -h")));
     for (const char* line : {"", "-H", "/h", "--h", "-hh", "-help", "x-h", "\"-h\""})
