@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <numeric>
 #include <random>
 #include <stdexcept>
 
@@ -40,31 +39,27 @@ protected:
 };
 using ThreadPoolLog = HashFile;
 
-TEST_F(HashFile, KnownContentsAndAMissingFile) {
-    const std::pair<std::string, std::string> cases[] = {
+// Sizes around the 1 MiB block: the last partial block must be included, a full last block must
+// not be followed by a stray one. Files from 64 MiB are hashed in parts on several threads (where
+// there are several processors): the parts meet at block boundaries, the last ends at an odd size.
+TEST_F(HashFile, KnownContentsBlockBoundariesBigFilesAndAMissingFile) {
+    const std::pair<std::string, std::string> known[] = {
         {"", "0"}, {"abc", "352441c2"}, {"c", "6b9df6f"}, {"123456789", "cbf43926"}};
-    for (const auto& [content, expected] : cases) {
+    for (const auto& [content, expected] : known) {
         writeFile(dir.file("f"), content);
         EXPECT_EQ(formatChecksum(hashFile(dir.file("f"))), expected) << '"' << content << '"';
+    }
+    constexpr std::size_t mebibyte = 1 << 20;
+    for (std::size_t size :
+         {mebibyte - 1, mebibyte, mebibyte + 1, 3 * mebibyte + 17, 96 * mebibyte + 12345}) {
+        const std::string data = randomBytes(size, static_cast<unsigned>(size));
+        writeFile(dir.file("f"), data);
+        EXPECT_EQ(hashFile(dir.file("f")), zlibCrc(data)) << size;
     }
     EXPECT_TRUE(logMessages().empty()) << "an empty file is no error";
     const std::string absent = dir.file("absent.bin");
     EXPECT_EQ(hashFile(absent), 0u);
     EXPECT_EQ(logMessages(), std::vector<std::string>{"Error hashing file:" + absent});
-}
-
-// Sizes around the 1 MiB block: the last partial block must be included, a full last block must
-// not be followed by a stray one. Files from 64 MiB are hashed in parts on several threads (where
-// there are several processors): the parts meet at block boundaries, the last ends at an odd size.
-TEST_F(HashFile, BlockBoundariesAndBigFilesMatchOneShotCrc) {
-    constexpr std::size_t mebibyte = 1 << 20;
-    for (std::size_t size :
-         {mebibyte - 1, mebibyte, mebibyte + 1, 3 * mebibyte + 17, 96 * mebibyte + 12345}) {
-        const std::string data = randomBytes(size, static_cast<unsigned>(size));
-        writeFile(dir.file("big"), data);
-        EXPECT_EQ(formatChecksum(hashFile(dir.file("big"))), formatChecksum(zlibCrc(data))) << size;
-    }
-    EXPECT_TRUE(logMessages().empty());
 }
 
 TEST(CrcCombine, JoinsThePiecesOfAnyLength) {
@@ -94,71 +89,59 @@ TEST(Exclusions, ListedNamesAnywhereInThePathInTheirExactCase) {
     for (const char* kept : {"Hashes.ini", "release/game.dat", "ReleaseNotes.txt",
                              "old.hashes.ini", "Launcher.exe.bak", "x.svn", "EXE/Astrovance.exe"})
         EXPECT_FALSE(isExcluded(local(kept))) << kept;
-    EXPECT_FALSE(isExcluded(""));
-    EXPECT_FALSE(isExcluded("."));
     // Server manifests may use '/' on every system.
     EXPECT_TRUE(isExcluded("Data/Release/x.bin"));
-    EXPECT_FALSE(isExcluded("Data/Releases/x.bin"));
+    for (const char* kept : {"", ".", "Data/Releases/x.bin"}) EXPECT_FALSE(isExcluded(kept)) << kept;
 }
 
-// Zero workers are raised to one; one worker runs the jobs in queue order.
-TEST(ThreadPool, RunsEveryQueuedJobOnItsWorkersBeforeDestruction) {
+// Zero workers are raised to one; one worker runs the jobs in queue order. A job's escaping
+// exception is logged and its worker goes on with the rest.
+TEST_F(ThreadPoolLog, RunsEveryQueuedJobOnItsWorkersBeforeDestruction) {
     const auto caller = std::this_thread::get_id();
+    constexpr int jobs = 5000;
     for (unsigned workers : {0u, 1u, 4u}) {
-        constexpr int jobs = 5000;
         std::atomic<int> done{0}, onCaller{0};
         std::vector<int> order;
         {
             ThreadPool pool(workers);
-            for (int i = 0; i < jobs; ++i)
+            pool.enqueue([] { throw std::runtime_error("disk gone"); });
+            for (int i = 0; i < jobs; ++i) {
+                if (i == jobs / 2) pool.enqueue([] { throw 42; });
                 pool.enqueue([&, i] {
                     if (workers < 2) order.push_back(i);
                     onCaller += std::this_thread::get_id() == caller;
                     ++done;
                 });
+            }
         }
         EXPECT_EQ(done.load(), jobs) << workers;
         EXPECT_EQ(onCaller.load(), 0) << workers;
-        if (workers >= 2) continue;
-        std::vector<int> expected(jobs);
-        std::iota(expected.begin(), expected.end(), 0);
-        EXPECT_EQ(order, expected) << workers;
+        EXPECT_TRUE(workers >= 2 || std::ranges::is_sorted(order)) << workers;
     }
+    // Several workers may log in either order.
+    auto messages = logMessages();
+    std::sort(messages.begin(), messages.end());
+    const std::string failed = "Worker job failed", gone = failed + ": disk gone";
+    EXPECT_EQ(messages, (std::vector<std::string>{failed, failed, failed, gone, gone, gone}));
 }
 
 // Two jobs that each wait for the other finish only when two workers really run side by side.
 TEST(ThreadPool, WorkersRunJobsConcurrently) {
     std::mutex lock;
     std::condition_variable arrived;
-    int present = 0;
-    std::atomic<int> metTheOther{0};
+    int present = 0, metTheOther = 0;
     {
         ThreadPool pool(2);
-        for (int i = 0; i < 2; ++i) {
+        for (int i = 0; i < 2; ++i)
             pool.enqueue([&] {
                 std::unique_lock guard(lock);
                 ++present;
                 arrived.notify_all();
-                if (arrived.wait_for(guard, std::chrono::seconds(10), [&] { return present == 2; }))
-                    ++metTheOther;
+                metTheOther += arrived.wait_for(guard, std::chrono::seconds(10),
+                                                [&] { return present == 2; });
             });
-        }
     }
-    EXPECT_EQ(metTheOther.load(), 2);
-}
-
-TEST_F(ThreadPoolLog, AnEscapingExceptionIsLoggedAndTheWorkerGoesOn) {
-    std::vector<int> ran;
-    {
-        ThreadPool pool(1);
-        pool.enqueue([] { throw std::runtime_error("disk gone"); });
-        pool.enqueue([&ran] { ran.push_back(1); });
-        pool.enqueue([] { throw 42; });
-        pool.enqueue([&ran] { ran.push_back(2); });
-    }
-    EXPECT_EQ(ran, (std::vector<int>{1, 2}));
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{"Worker job failed: disk gone",
-                                                        "Worker job failed"}));
+    EXPECT_EQ(metTheOther, 2);
 }
 
 }  // namespace

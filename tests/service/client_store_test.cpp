@@ -25,7 +25,7 @@ protected:
     ClientStore store;
 };
 
-TEST_F(ClientStoreTest, FirstOpenCreatesAPrivateFileWhoseSecretIsKept) {
+TEST_F(ClientStoreTest, FirstOpenCreatesAPrivateFileWhoseSecretIsKeptADamagedOneIsLeftAlone) {
     ASSERT_EQ(store.open(file), "");
     const auto stored = nlohmann::json::parse(readFile(file));
     EXPECT_EQ(stored["secret"].get<std::string>().size(), 64u);
@@ -33,13 +33,19 @@ TEST_F(ClientStoreTest, FirstOpenCreatesAPrivateFileWhoseSecretIsKept) {
     struct stat info {};
     ASSERT_EQ(::stat(file.c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);  // it holds the signing secret
-
     ClientStore reopened;
     ASSERT_EQ(reopened.open(file), "");
     EXPECT_EQ(reopened.signature("Pilot-ABCDEF"), store.signature("Pilot-ABCDEF"));
+
+    for (const std::string content : {"{\"secret\": \"abc\", \"clients\": {", "[]", "{\"clients\": {}}"}) {
+        SCOPED_TRACE(content);
+        writeFile(file, content);
+        EXPECT_NE(ClientStore().open(file).find("damaged"), std::string::npos);
+        EXPECT_EQ(readFile(file), content);
+    }
 }
 
-TEST_F(ClientStoreTest, OnlyValidTokensOfKnownClients) {
+TEST_F(ClientStoreTest, OnlyValidTokensOfKnownClientsAndWritesThatReplaceTheFileOrChangeNothing) {
     ASSERT_EQ(store.open(file), "");
     EXPECT_FALSE(store.saveSettings("nobody", GameSettings{}));
     EXPECT_FALSE(store.registerClient("a b"));
@@ -48,12 +54,9 @@ TEST_F(ClientStoreTest, OnlyValidTokensOfKnownClients) {
     EXPECT_TRUE(isValidToken(std::string(64, 'a')));
     for (const std::string& token : std::vector<std::string>{"", "a;b", "a\r\nb", std::string(65, 'a')})
         EXPECT_FALSE(isValidToken(token)) << token;
-}
 
-TEST_F(ClientStoreTest, WritesReplaceTheFileInsteadOfRewritingIt) {
-    ASSERT_EQ(store.open(file), "");
     ASSERT_TRUE(store.registerClient("abc"));
-    const std::string before = readFile(file);
+    std::string before = readFile(file);
     // An in-place rewrite would change what a second name of the old file shows; a new file
     // renamed over it leaves it alone.
     fs::create_hard_link(file, dir.path() / "old.json");
@@ -64,30 +67,16 @@ TEST_F(ClientStoreTest, WritesReplaceTheFileInsteadOfRewritingIt) {
     EXPECT_NE(readFile(file), before);
     EXPECT_EQ(std::distance(fs::directory_iterator(file.parent_path()), fs::directory_iterator()), 1)
         << "no temporary file left behind";
-}
 
-TEST_F(ClientStoreTest, AFailedWriteKeepsTheOldStateInMemoryAndOnDisk) {
-    ASSERT_EQ(store.open(file), "");
-    ASSERT_TRUE(store.registerClient("abc"));
-    const std::string before = readFile(file);
+    before = readFile(file);
     // A directory where the temporary file would go makes the write fail, even for root.
     fs::create_directory(file.string() + ".tmp-" + std::to_string(::getpid()));
-    GameSettings settings;
     settings.runInBackground = true;
     EXPECT_FALSE(store.saveSettings("abc", settings));
     EXPECT_FALSE(store.find("abc")->settings.runInBackground);
     EXPECT_FALSE(store.registerClient("def"));
     EXPECT_FALSE(store.find("def"));
     EXPECT_EQ(readFile(file), before);
-}
-
-TEST_F(ClientStoreTest, ADamagedFileIsReportedAndLeftAlone) {
-    for (const std::string content : {"{\"secret\": \"abc\", \"clients\": {", "[]", "{\"clients\": {}}"}) {
-        SCOPED_TRACE(content);
-        writeFile(file, content);
-        EXPECT_NE(ClientStore().open(file).find("damaged"), std::string::npos);
-        EXPECT_EQ(readFile(file), content);
-    }
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ inline ServiceOptions testOptions(const TempDir& folder) {
     return options;
 }
 
-// A service on free loopback ports that keeps its log lines; restart() keeps the store.
+// A service on free loopback ports that keeps its log lines; stop() and start() keep the store.
 struct RunningService {
     TempDir folder;
     ServiceOptions options = testOptions(folder);
@@ -46,10 +46,6 @@ struct RunningService {
         webPort = service->webPort();
     }
     void stop() { service.reset(); }
-    void restart() {
-        stop();
-        start();
-    }
 
     static httplib::Client client(int port) {
         httplib::Client client("127.0.0.1", port);

@@ -4,17 +4,15 @@
 
 namespace {
 
-TEST(ServiceOptions, DefaultsMatchTheLaunchersBuiltInAddresses) {
-    const ParsedOptions parsed = parseServiceOptions({});
+TEST(ServiceOptions, DefaultsMatchTheLaunchersAddressesAndEveryOptionReadsInBothSpellings) {
+    ParsedOptions parsed = parseServiceOptions({});
     EXPECT_EQ(parsed.error, "");
     EXPECT_EQ(parsed.options.bindAddress, "127.0.0.1");
     EXPECT_EQ(parsed.options.downloadPort, 47810);
     EXPECT_EQ(parsed.options.webPort, 47811);
     EXPECT_TRUE(std::filesystem::is_directory(parsed.options.pagesFolder / "patcher"));
-}
 
-TEST(ServiceOptions, ReadsEveryOptionInBothSpellings) {
-    const ParsedOptions parsed = parseServiceOptions(
+    parsed = parseServiceOptions(
         {"--download-dir", "/srv/dl", "--pages-dir=/srv/pages", "--store", "/var/orv.json", "--bind=0.0.0.0",
          "--download-port", "8080", "--web-port=0", "--game-server", "10.0.0.5", "--game-port", "2301",
          "--rate-limit=64"});

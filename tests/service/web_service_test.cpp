@@ -7,11 +7,13 @@
 #include <filesystem>
 #include <regex>
 #include <set>
+#include <tuple>
 #include <utility>
 
 #include "service/account_signature.h"
 #include "tests/service/running_service.h"
 
+namespace fs = std::filesystem;
 using nlohmann::json;
 
 namespace {
@@ -44,7 +46,7 @@ TEST(Pages, LoadNothingFromOutsideAndNeverTurnTextIntoMarkup) {
     // Players may be offline or behind a firewall; every font, script and image is local.
     const std::regex external(R"((src|href|url)\s*[=(]\s*["']?\s*(https?:)?//)", std::regex::icase);
     int files = 0;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(ORV_TEST_PAGES_DIR)) {
+    for (const auto& entry : fs::recursive_directory_iterator(ORV_TEST_PAGES_DIR)) {
         if (!entry.is_regular_file()) continue;
         ++files;
         SCOPED_TRACE(entry.path().string());
@@ -56,16 +58,31 @@ TEST(Pages, LoadNothingFromOutsideAndNeverTurnTextIntoMarkup) {
     EXPECT_GE(files, 5);
 }
 
-TEST(WebService, ServesThePagesTheLauncherNavigatesToWithAllTheyReference) {
+TEST(WebService, FirstVisitSetsTheCookieThenServesThePagesWithAllTheyReference) {
     RunningService service;
-    const std::string cookie = service.registerClient("pages");
     auto client = service.web();
-    for (const char* path : {"/", "/patcher"}) {
+    // A token goes into a header and the store: nothing may be injected through it.
+    const std::tuple<const char*, int, const char*> landings[] = {
+        {"/launcher_client/index.php?token=a%3Bb", 400, ""},
+        {"/launcher_client/index.php?token=%0d%0aX:1", 400, ""},
+        {"/", 302, "/patcher/"},
+        {"/patcher", 302, "/patcher/"}};
+    for (const auto& [path, status, location] : landings) {
         const auto answer = client.Get(path);
         ASSERT_TRUE(answer);
-        EXPECT_EQ(answer->status, 302);
-        EXPECT_EQ(answer->get_header_value("Location"), "/patcher/");
+        EXPECT_EQ(answer->status, status) << path;
+        EXPECT_EQ(answer->get_header_value("Location"), location) << path;
+        EXPECT_FALSE(answer->has_header("Set-Cookie")) << path;
     }
+    const auto visit = client.Get("/launcher_client/index.php?token=1a2b3c4d");
+    ASSERT_TRUE(visit);
+    EXPECT_EQ(visit->status, 302);
+    EXPECT_EQ(visit->get_header_value("Location"), "/launcher_client/index.php");
+    const std::string setCookie = visit->get_header_value("Set-Cookie");
+    EXPECT_EQ(setCookie.rfind("orv_client=1a2b3c4d;", 0), 0u) << setCookie;
+    EXPECT_NE(setCookie.find("HttpOnly"), std::string::npos);
+    const std::string cookie = setCookie.substr(0, setCookie.find(';'));
+
     const std::pair<const char*, const char*> pages[] = {
         {"/patcher/", "<p id=\"ut2\">"},  // the launcher fills ut1 and ut2
         {"/patcher/report.html", "data-command=\"loadMore\""},
@@ -99,32 +116,10 @@ TEST(WebService, ServesThePagesTheLauncherNavigatesToWithAllTheyReference) {
     }
 }
 
-TEST(WebService, FirstVisitSetsTheCookieAndLandsWithoutQuery) {
+TEST(WebService, AnswersTheLaunchersRequestsAndKeepsWhatItSavesAcrossARestart) {
     RunningService service;
+    const std::string cookie = service.registerClient("cafe01");
     auto client = service.web();
-    const auto visit = client.Get("/launcher_client/index.php?token=1a2b3c4d");
-    ASSERT_TRUE(visit);
-    EXPECT_EQ(visit->status, 302);
-    EXPECT_EQ(visit->get_header_value("Location"), "/launcher_client/index.php");
-    const std::string cookie = visit->get_header_value("Set-Cookie");
-    EXPECT_EQ(cookie.rfind("orv_client=1a2b3c4d;", 0), 0u) << cookie;
-    EXPECT_NE(cookie.find("HttpOnly"), std::string::npos);
-
-    // A token goes into a header and the store: nothing may be injected through it.
-    for (const char* token : {"a%3Bb", "%0d%0aX:1"}) {
-        const auto answer = client.Get(std::string("/launcher_client/index.php?token=") + token);
-        ASSERT_TRUE(answer);
-        EXPECT_EQ(answer->status, 400) << token;
-        EXPECT_FALSE(answer->has_header("Set-Cookie")) << token;
-    }
-}
-
-TEST(WebService, AnswersTheLaunchersRequests) {
-    RunningService service;
-    service.registerClient("cafe01");
-    auto client = service.web();
-    EXPECT_EQ(getJson(client, action("getgamesettings", "cafe01")), defaultSettings);
-
     const json account = getJson(client, action("getaccount", "cafe01"));
     EXPECT_EQ(account.size(), 2u);
     const std::string name = account.value("MPAccountName", "");
@@ -137,6 +132,9 @@ TEST(WebService, AnswersTheLaunchersRequests) {
     EXPECT_NE(getJson(client, action("getaccount", "cafe02"))["MPAccountName"], name);
 
     EXPECT_EQ(getJson(client, action("getgamesettings", "nobody")), unknownClient);
+    const auto unknown = postSettings(client, "nobody", R"({"autoconnect": true})");
+    ASSERT_TRUE(unknown);
+    EXPECT_EQ(json::parse(unknown->body), unknownClient);
     // The launcher saves this answer as the game's server list unread: never an error text.
     const auto list = client.Get(action("getlanserver", "nobody"));
     ASSERT_TRUE(list);
@@ -144,88 +142,51 @@ TEST(WebService, AnswersTheLaunchersRequests) {
     EXPECT_EQ(list->get_header_value("Content-Type"), "text/plain; charset=utf-8");
     EXPECT_EQ(list->body.rfind("[Server0]\r\nName=ORV Server\r\nAddress=" +
                                    service.options.gameServerAddress + "\r\nPort=", 0), 0u) << list->body;
-
     for (const char* path : {"/launcher_client/index.php?a=deleteall&token=cafe01",
                              "/launcher_client/index.php?a=savesettings&token=cafe01",
-                             "/launcher_client/index.php?foo=bar"}) {
+                             "/launcher_client/index.php?foo=bar"})
         EXPECT_TRUE(getJson(client, path, 400).contains("error"));
-    }
-}
 
-TEST(WebService, SavedSettingsReachTheLauncherAndSurviveARestart) {
-    RunningService service;
-    const std::string cookie = service.registerClient("5eed");
-    auto client = service.web();
-    const json account = getJson(client, action("getaccount", "5eed"));
-    auto saved = postSettings(client, "5eed", R"({"autoconnect": true, "windowmode": "off"})");
+    const struct {
+        int status;
+        std::string body;
+        const char* contentType = "application/json";
+    } rejected[] = {
+        {400, "not json"}, {400, "[1, 2]"}, {400, R"({"windowmode": "false"})"},
+        // A valid member before an invalid one must not be applied either.
+        {400, R"({"autoconnect": true, "windowmode": 1})"},
+        // Forms of other sites can post this, but not JSON.
+        {415, R"({"autoconnect": true})", "text/plain"},
+        {413, "{\"x\": \"" + std::string(5000, 'x') + "\"}"},
+    };
+    for (const auto& bad : rejected) {
+        SCOPED_TRACE(bad.body.substr(0, 40));
+        const auto answer = postSettings(client, "cafe01", bad.body, bad.contentType);
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->status, bad.status);
+        EXPECT_TRUE(json::parse(answer->body).contains("error"));
+    }
+    EXPECT_EQ(getJson(client, action("getgamesettings", "cafe01")), defaultSettings);
+
+    auto saved = postSettings(client, "cafe01", R"({"autoconnect": true, "windowmode": "off"})");
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->status, 200);
     json expected = defaultSettings;
-    expected["autoconnect"] = "true";
-    expected["windowmode"] = "off";
+    expected.update({{"autoconnect", "true"}, {"windowmode", "off"}});
     EXPECT_EQ(json::parse(saved->body), expected);
-
     // The page itself identifies the launcher by its cookie alone.
     saved = client.Post("/launcher_client/index.php?a=savesettings", {{"Cookie", cookie}},
                         R"({"runinbackground": true, "autoconnect": false})", "application/json");
     ASSERT_TRUE(saved);
     EXPECT_EQ(saved->status, 200);
-    expected["runinbackground"] = "true";
-    expected["autoconnect"] = "off";
-    EXPECT_EQ(getJson(client, action("getgamesettings", "5eed")), expected);
+    expected.update({{"runinbackground", "true"}, {"autoconnect", "off"}});
+    EXPECT_EQ(getJson(client, action("getgamesettings", "cafe01")), expected);
 
-    service.restart();
-    auto again = service.web();
-    EXPECT_EQ(getJson(again, action("getgamesettings", "5eed")), expected);
-    EXPECT_EQ(getJson(again, action("getaccount", "5eed")), account);
-}
-
-TEST(WebService, RejectedSettingsChangeNothing) {
-    RunningService service;
-    service.registerClient("5eed");
-    auto client = service.web();
-    const struct {
-        std::string body;
-        const char* contentType;
-        int status;
-    } cases[] = {
-        {"not json", "application/json", 400},
-        {"[1, 2]", "application/json", 400},
-        {R"({"windowmode": "false"})", "application/json", 400},
-        // A valid member before an invalid one must not be applied either.
-        {R"({"autoconnect": true, "windowmode": 1})", "application/json", 400},
-        // Forms of other sites can post this, but not JSON.
-        {R"({"autoconnect": true})", "text/plain", 415},
-        {"{\"x\": \"" + std::string(5000, 'x') + "\"}", "application/json", 413},
-    };
-    for (const auto& bad : cases) {
-        SCOPED_TRACE(bad.body.substr(0, 40));
-        const auto answer = postSettings(client, "5eed", bad.body, bad.contentType);
-        ASSERT_TRUE(answer);
-        EXPECT_EQ(answer->status, bad.status);
-        EXPECT_TRUE(json::parse(answer->body).contains("error"));
-    }
-    EXPECT_EQ(getJson(client, action("getgamesettings", "5eed")), defaultSettings);
-    const auto unknown = postSettings(client, "nobody", R"({"autoconnect": true})");
-    ASSERT_TRUE(unknown);
-    EXPECT_EQ(json::parse(unknown->body), unknownClient);
-}
-
-TEST(WebService, LogsMethodPathAndStatusButNeverTheToken) {
-    RunningService service;
-    service.registerClient("f00dfeed");
-    auto client = service.web();
-    getJson(client, action("getaccount", "f00dfeed"));
-    ASSERT_TRUE(client.Get("/nowhere"));
-    ASSERT_TRUE(service.download().Get("/missing.ini"));
     service.stop();
-    // A line is written once its answer is out, and connections may end in any order.
-    auto lines = service.logLines();
-    std::sort(lines.begin(), lines.end());
-    EXPECT_EQ(lines, (std::vector<std::string>{"download GET /missing.ini 404",
-                                               "web GET /launcher_client/index.php?a=getaccount&token=*** 200",
-                                               "web GET /launcher_client/index.php?token=*** 302",
-                                               "web GET /nowhere 404"}));
+    service.start();
+    auto again = service.web();
+    EXPECT_EQ(getJson(again, action("getgamesettings", "cafe01")), expected);
+    EXPECT_EQ(getJson(again, action("getaccount", "cafe01")), account);
 }
 
 TEST(WebService, CookieValueFindsTheWholeName) {
@@ -234,32 +195,39 @@ TEST(WebService, CookieValueFindsTheWholeName) {
     EXPECT_EQ(cookieValue("", "orv_client"), "");
 }
 
-TEST(ServiceStart, ReportsPortsInUseAndMissingFolders) {
-    // httplib's default SO_REUSEPORT would let a second service share the ports of a running one.
-    RunningService first;
-    TempDir folder;
-    for (const bool downloadBusy : {true, false}) {
-        ServiceOptions options = testOptions(folder);
-        const int port = downloadBusy ? first.downloadPort : first.webPort;
-        (downloadBusy ? options.downloadPort : options.webPort) = port;
-        const std::string problem = Service(options, nullptr).start();
-        EXPECT_NE(problem.find(downloadBusy ? "download server" : "web service"), std::string::npos) << problem;
-        EXPECT_NE(problem.find(std::to_string(port) + ": the port is already in use"), std::string::npos) << problem;
-    }
-    ServiceOptions options = testOptions(folder);
-    options.downloadFolder = folder.path() / "no-such-folder";
-    EXPECT_NE(Service(options, nullptr).start().find("no-such-folder does not exist"), std::string::npos);
-    options = testOptions(folder);
-    options.pagesFolder = folder.path() / "no-pages";
-    EXPECT_NE(Service(options, nullptr).start().find("no-pages does not exist"), std::string::npos);
-}
-
-TEST(ServiceStart, StopClosesBothPorts) {
+// httplib's default SO_REUSEPORT would let a second service share the ports of a running one.
+TEST(ServiceStart, RefusesBusyPortsAndMissingFoldersLogsNoTokenAndStopClosesBothPorts) {
     RunningService service;
-    auto web = service.web();
-    auto download = service.download();
-    ASSERT_TRUE(web.Get("/patcher/"));
+    TempDir folder;
+    const auto problem = [&](auto change) {
+        ServiceOptions options = testOptions(folder);
+        change(options);
+        return Service(options, nullptr).start();
+    };
+    const std::string at = " cannot listen on 127.0.0.1:", inUse = ": the port is already in use";
+    const fs::path none = folder.path() / "none";
+    EXPECT_EQ(problem([&](ServiceOptions& o) { o.downloadPort = service.downloadPort; }),
+              "the download server" + at + std::to_string(service.downloadPort) + inUse);
+    EXPECT_EQ(problem([&](ServiceOptions& o) { o.webPort = service.webPort; }),
+              "the web service" + at + std::to_string(service.webPort) + inUse);
+    EXPECT_EQ(problem([&](ServiceOptions& o) { o.downloadFolder = none; }),
+              "the download folder " + none.string() + " does not exist");
+    EXPECT_EQ(problem([&](ServiceOptions& o) { o.pagesFolder = none; }),
+              "the pages folder " + none.string() + " does not exist");
+
+    service.registerClient("f00dfeed");
+    auto web = service.web(), download = service.download();
+    getJson(web, action("getaccount", "f00dfeed"));
+    ASSERT_TRUE(web.Get("/nowhere"));
+    ASSERT_TRUE(download.Get("/missing.ini"));
     service.stop();
+    // A line is written once its answer is out, and connections may end in any order.
+    auto lines = service.logLines();
+    std::sort(lines.begin(), lines.end());
+    EXPECT_EQ(lines, (std::vector<std::string>{"download GET /missing.ini 404",
+                                               "web GET /launcher_client/index.php?a=getaccount&token=*** 200",
+                                               "web GET /launcher_client/index.php?token=*** 302",
+                                               "web GET /nowhere 404"}));
     web.set_connection_timeout(1);
     download.set_connection_timeout(1);
     EXPECT_FALSE(web.Get("/patcher/"));
