@@ -127,59 +127,62 @@ TEST_F(WebView2Host, LoadedPagesAndPageMessagesReachTheLogic) {
 
 // Every way the browser can fail to come is logged once, leaves no browser and puts a notice in
 // the window that closes it on a click, Escape or Return.
-TEST_F(WebView2Host, FailuresAreLoggedOnceAndExplainedByAClosableNotice) {
-    const std::wstring runtimeMissing = L"WebView2 Runtime is not installed";
-    const std::wstring notStarted = L"could not be started, error ";
-    struct Case {
-        DoubleScript script;
-        const char* events;
-        const char* line;
-        std::wstring shown;
-        UINT closeMessage;
-        WPARAM closeKey;
-    };
-    const Case cases[] = {
-        {{.environmentResult = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
-         "E", "WebView2 Runtime not found - HRESULT 0x80070002", runtimeMissing, WM_LBUTTONUP, 0},
-        {{.createResult = E_FAIL}, "E",
-         "Failed to create WebView2 environment - HRESULT 0x80004005", notStarted + L"0x80004005",
-         WM_KEYDOWN, VK_ESCAPE},
-        {{.environmentMissing = true}, "E",
-         "Failed to create WebView2 environment - HRESULT 0x80004003", notStarted + L"0x80004003",
-         WM_KEYDOWN, VK_RETURN},
-        {{.controllerResult = E_ACCESSDENIED}, "EP",
-         "Failed to create WebView2 controller - HRESULT 0x80070005", notStarted + L"0x80070005",
-         WM_LBUTTONUP, 0},
-        {{.controllerMissing = true}, "EP",
-         "Failed to create WebView2 controller - HRESULT 0x80004003", notStarted + L"0x80004003",
-         WM_LBUTTONUP, 0},
-        {{.controllerCallResult = E_OUTOFMEMORY}, "EP",
-         "Failed to create WebView2 controller - HRESULT 0x8007000E", notStarted + L"0x8007000E",
-         WM_LBUTTONUP, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.line);
-        TearDown();
-        SetUp();
-        create(c.script);
-        EXPECT_EQ(events(), c.events);
-        EXPECT_FALSE(webViewControllerExists());
-        EXPECT_EQ(record()->navigationCount, 0);
-        EXPECT_EQ(logMessages(), (std::vector<std::string>{"Create WebView", c.line}));
-        const std::wstring& notice = webViewFailureText();
-        EXPECT_NE(notice.find(c.shown), std::wstring::npos);
-        EXPECT_NE(notice.find(L"please run the setup again"), std::wstring::npos);
-        EXPECT_NE(notice.find(L"Click here to close this window."), std::wstring::npos);
+struct Failure {
+    const char* name;
+    DoubleScript script;
+    const char* events;
+    const char* line;
+    const wchar_t* shown;
+    UINT closeMessage;
+    WPARAM closeKey;
+};
 
-        ShowWindow(window, SW_SHOWNA);
-        UpdateWindow(window);
-        RECT pending{};
-        EXPECT_FALSE(GetUpdateRect(window, &pending, FALSE));
-        SendMessageW(window, WM_KEYDOWN, 'A', 0);
-        EXPECT_TRUE(IsWindow(window));
-        SendMessageW(window, c.closeMessage, c.closeKey, MAKELPARAM(450, 250));
-        EXPECT_FALSE(IsWindow(window));
-    }
+const Failure failures[] = {
+    {"runtimeMissing", {.environmentResult = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)}, "E",
+     "WebView2 Runtime not found - HRESULT 0x80070002", L"WebView2 Runtime is not installed",
+     WM_LBUTTONUP, 0},
+    {"environmentRefused", {.createResult = E_FAIL}, "E",
+     "Failed to create WebView2 environment - HRESULT 0x80004005",
+     L"could not be started, error 0x80004005", WM_KEYDOWN, VK_ESCAPE},
+    {"environmentMissing", {.environmentMissing = true}, "E",
+     "Failed to create WebView2 environment - HRESULT 0x80004003",
+     L"could not be started, error 0x80004003", WM_KEYDOWN, VK_RETURN},
+    {"controllerFailed", {.controllerResult = E_ACCESSDENIED}, "EP",
+     "Failed to create WebView2 controller - HRESULT 0x80070005",
+     L"could not be started, error 0x80070005", WM_LBUTTONUP, 0},
+    {"controllerMissing", {.controllerMissing = true}, "EP",
+     "Failed to create WebView2 controller - HRESULT 0x80004003",
+     L"could not be started, error 0x80004003", WM_LBUTTONUP, 0},
+    {"controllerRefused", {.controllerCallResult = E_OUTOFMEMORY}, "EP",
+     "Failed to create WebView2 controller - HRESULT 0x8007000E",
+     L"could not be started, error 0x8007000E", WM_LBUTTONUP, 0},
+};
+
+class WebView2Failure : public WebView2Host, public testing::WithParamInterface<Failure> {};
+
+TEST_P(WebView2Failure, IsLoggedOnceAndExplainedByAClosableNotice) {
+    const Failure& failure = GetParam();
+    create(failure.script);
+    EXPECT_EQ(events(), failure.events);
+    EXPECT_FALSE(webViewControllerExists());
+    EXPECT_EQ(record()->navigationCount, 0);
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{"Create WebView", failure.line}));
+    const std::wstring& notice = webViewFailureText();
+    EXPECT_NE(notice.find(failure.shown), std::wstring::npos);
+    EXPECT_NE(notice.find(L"please run the setup again"), std::wstring::npos);
+    EXPECT_NE(notice.find(L"Click here to close this window."), std::wstring::npos);
+
+    ShowWindow(window, SW_SHOWNA);
+    UpdateWindow(window);
+    RECT pending{};
+    EXPECT_FALSE(GetUpdateRect(window, &pending, FALSE)) << "the notice is painted";
+    SendMessageW(window, WM_KEYDOWN, 'A', 0);
+    EXPECT_TRUE(IsWindow(window)) << "any other key leaves the window open";
+    SendMessageW(window, failure.closeMessage, failure.closeKey, MAKELPARAM(450, 250));
+    EXPECT_FALSE(IsWindow(window));
 }
+
+INSTANTIATE_TEST_SUITE_P(Ways, WebView2Failure, testing::ValuesIn(failures),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
