@@ -122,7 +122,6 @@ protected:
         return found;
     }
     static bool logHas(const std::string& line) {
-        const auto log = logMessages();
-        return std::find(log.begin(), log.end(), line) != log.end();
+        return std::ranges::count(logMessages(), line) > 0;
     }
 };

@@ -11,15 +11,9 @@ protected:
     testdata::MadeInstall made;
 
     void make(testdata::Scenario scenario, bool blanksInNames) {
-        testdata::InstallOptions options;
-        options.blanksInNames = blanksInNames;
-        options.installDir = root;
-        options.serverDir = serverFolder;
-        options.seed = 7;
-        options.files = 20;
-        options.sizeMb = 1.5;
-        options.scenario = scenario;
-        made = testdata::makeInstall(options);
+        made = testdata::makeInstall({.installDir = root, .serverDir = serverFolder, .seed = 7,
+                                      .files = 20, .sizeMb = 1.5, .scenario = scenario,
+                                      .blanksInNames = blanksInNames});
         server.serveFolder("", serverFolder);
         if (!made.installedVersion.empty()) setClientVersion(made.installedVersion);
     }
@@ -50,21 +44,10 @@ TEST_F(PatchRunEndToEndTest, InstallationOneIncBehindGetsOnlyTheChangedFiles) {
     EXPECT_EQ(PatchProgress.stepCount, 2);
     EXPECT_EQ(server.requests(made.fullPath), 0) << "the kept archive matches";
     EXPECT_FALSE(logged("ZIP hash matches, download successful.").empty());
-    for (const auto& path : made.incFiles)
-        EXPECT_EQ(server.requests("/updates/1.1/" + path), 1) << path;
-    for (const auto& file : made.fullFiles) {
-        if (std::find(made.incFiles.begin(), made.incFiles.end(), file.path) == made.incFiles.end()) {
-            EXPECT_EQ(server.requests("/updates/1.1/" + file.path), 0) << file.path;
-        }
+    for (const auto& file : made.currentFiles) {
+        const bool brought = std::ranges::count(made.incFiles, file.path) > 0;
+        EXPECT_EQ(server.requests("/updates/1.1/" + file.path), brought ? 1 : 0) << file.path;
     }
-
-    // The next run finds the installation current and asks only for the version file.
-    const auto before = server.requestLog().size();
-    resetProgress();
-    patchThreadFrom(server.url());
-    EXPECT_EQ(server.requestLog().size(), before + 1);
-    EXPECT_EQ(PatchProgress.overallProgress, 100);
-    EXPECT_EQ(PatchProgress.fileProgress, 100);
 
     // What the page's repair does: version back to nothing, executable folder gone.
     setClientVersion("0.0.0");
