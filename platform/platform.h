@@ -58,6 +58,11 @@ bool secureRandom(void* buffer, std::size_t size);
 // Pushes a written file's data to the disk, so that a rename over the old file is durable.
 bool flushFileToDisk(const std::string& path);
 
+// When set, told the status before either function below ends the process: the test suites use
+// it to tell a run cut short from a finished one. The launcher itself never sets it.
+using ProcessEndObserver = void (*)(int status);
+inline ProcessEndObserver processEndObserver = nullptr;
+
 // Ends the process normally: static objects are destroyed.
 [[noreturn]] void exitProcess(int status);
 // Ends the process at once, without any clean-up.

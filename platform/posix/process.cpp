@@ -31,8 +31,14 @@ bool flushFileToDisk(const std::string& path) {
     return ok;
 }
 
-void exitProcess(int status) { std::exit(status); }
+void exitProcess(int status) {
+    if (processEndObserver) processEndObserver(status);
+    std::exit(status);
+}
 
-void terminateProcess(int status) { std::_Exit(status); }
+void terminateProcess(int status) {
+    if (processEndObserver) processEndObserver(status);
+    std::_Exit(status);
+}
 
 }  // namespace platform

@@ -21,8 +21,14 @@ bool flushFileToDisk(const std::string& path) {
     return ok;
 }
 
-void exitProcess(int status) { std::exit(status); }
+void exitProcess(int status) {
+    if (processEndObserver) processEndObserver(status);
+    std::exit(status);
+}
 
-void terminateProcess(int status) { ExitProcess(static_cast<UINT>(status)); }
+void terminateProcess(int status) {
+    if (processEndObserver) processEndObserver(status);
+    ExitProcess(static_cast<UINT>(status));
+}
 
 }  // namespace platform

@@ -3,9 +3,48 @@
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
+#ifdef _WIN32
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 #include "platform/platform.h"
+
+namespace {
+
+int processId() {
+#ifdef _WIN32
+    return _getpid();
+#else
+    return static_cast<int>(getpid());
+#endif
+}
+
+int testProgram = 0;
+
+// Launcher paths that end the process (ten failed downloads, the page's close command) would end
+// the test program in the middle of its run with status 0, which reads as a pass. Death tests
+// and forked children end that way on purpose; they run in other processes.
+void failIfTheTestProgramEnds(int status) {
+    if (processId() != testProgram) return;
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::fprintf(stderr, "The code under test ended the test program (status %d) in %s.%s\n",
+                 status, test ? test->test_suite_name() : "?", test ? test->name() : "?");
+    std::fflush(stderr);
+    std::_Exit(1);
+}
+
+bool isDeathTestChild(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i)
+        if (std::strstr(argv[i], "gtest_internal_run_death_test")) return true;
+    return false;
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     // Narrow text in the tests is UTF-8, as on a player's Linux desktop.
@@ -25,6 +64,10 @@ int main(int argc, char** argv) {
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
 #endif
+    if (!isDeathTestChild(argc, argv)) {
+        testProgram = processId();
+        platform::processEndObserver = failIfTheTestProgramEnds;
+    }
     testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
