@@ -45,10 +45,19 @@ mkdir -p "$driver" && touch "$driver/commands"
 "$make_install" --install "$install" --server "$server" --scenario behind-one-inc \
   --client-settings "$settings" >"$work/make-install.log" || { echo "FAIL: generator"; exit 1; }
 
-"$service" --download-dir "$server" --store "$work/store.json" --test-driver "$driver" --rate-limit 2048 \
-  >"$work/service.log" 2>&1 &
-pids+=($!)
-wait_for 10 grep -q "listening\|Listening\|web service" "$work/service.log" || sleep 1
+# The service's ports are fixed (the launcher is built for them). Connections that earlier tests
+# closed may hold one of them for up to a minute, so a busy port is waited out.
+for attempt in $(seq 1 45); do
+  "$service" --download-dir "$server" --store "$work/store.json" --test-driver "$driver" \
+    --rate-limit 2048 >"$work/service.log" 2>&1 &
+  service_pid=$!
+  wait_for 10 grep -q "listening\|Listening\|web service\|cannot listen" "$work/service.log" || sleep 1
+  kill -0 "$service_pid" 2>/dev/null && break
+  grep -q "already in use" "$work/service.log" || break
+  echo "service ports busy (attempt $attempt), waiting"
+  sleep 2
+done
+pids+=("$service_pid")
 
 screenshot() { import -display "$DISPLAY" -window root "$artefacts/$1.png" 2>/dev/null; }
 seen() { grep -q -- "$1" "$driver/seen.log" 2>/dev/null; }
