@@ -24,14 +24,12 @@ TEST(CommandLine, SplitsAtAnyRunOfWhiteSpaceAndOnlyTheExactWordSelectsHashing) {
 // Without any documents folder the launcher ends at once with status 0 and writes nothing.
 TEST(Startup, WithoutDocumentsFolderEndsQuietlyWithStatusZero) {
     TempDir dir;
-    const auto cwd = std::filesystem::current_path();
-    std::filesystem::current_path(dir.path());
+    const WorkingFolder inDir(dir.path());
     const std::string home = std::getenv("HOME") ? std::getenv("HOME") : "";
     unsetenv("HOME");
     unsetenv("XDG_DOCUMENTS_DIR");
     const bool goesOn = startLauncher("");
     if (!home.empty()) setenv("HOME", home.c_str(), 1);
-    std::filesystem::current_path(cwd);
     EXPECT_FALSE(goesOn);
     EXPECT_TRUE(std::filesystem::is_empty(dir.path()));
     EXPECT_EQ(logPath.get(), "") << "no log was opened";

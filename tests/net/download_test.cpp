@@ -161,13 +161,6 @@ TEST_F(Download, WriteFailingMidwayOrOnlyAtCloseIsAFailedAttempt) {
 }
 #endif
 
-// Runs inside another working folder and always returns to the previous one.
-struct WorkingFolder {
-    fs::path previous = fs::current_path();
-    explicit WorkingFolder(const fs::path& folder) { fs::current_path(folder); }
-    ~WorkingFolder() { fs::current_path(previous); }
-};
-
 TEST_F(Download, ArchiveAtTheRootIsShownByItsBareName) {
     // The archive's path is the installation root (".\" or "./") joined with "/ORV.zip".
     const std::string archive = std::string(".") + platform::pathSeparator + "/ORV.zip";

@@ -24,22 +24,6 @@
 
 namespace fs = std::filesystem;
 
-// Makes `folder` the working folder until destroyed.
-class WorkingFolder {
-public:
-    explicit WorkingFolder(const fs::path& folder) : saved_(fs::current_path()) {
-        fs::current_path(folder);
-    }
-    ~WorkingFolder() {
-        std::error_code ignored;
-        fs::current_path(saved_, ignored);
-    }
-    WorkingFolder(const WorkingFolder&) = delete;
-    WorkingFolder& operator=(const WorkingFolder&) = delete;
-
-private:
-    fs::path saved_;
-};
 
 // The checksum text of the bytes, as the server's manifests carry it.
 inline std::string checksumText(const std::string& content) {

@@ -127,23 +127,24 @@ TEST_F(Concurrency, RepairDuringPatchRun) {
     server.serveFolder("", options.serverDir);
     // The first file of the inc update waits halfway until the repair is done.
     const std::string held = "/updates/1.1/" + made.incFiles.front();
-    server.script(held, {answer(200, readFile(options.serverDir / held.substr(1)), Delivery::Pause)});
+    server.script(held,
+                  {answer(200, readFile(options.serverDir / held.substr(1)), Delivery::Pause)});
     overrideEndpoints(server.url(), server.url());
 
-    const fs::path saved = fs::current_path();
-    fs::current_path(root);
     FakeBrowser browser;
-    patchRunning = false;
-    ASSERT_TRUE(claimPatchRun());
-    std::thread run([&] { runClaimedPatch(server.url()); });
-    while (server.requests(held) == 0) std::this_thread::yield();
+    {
+        const WorkingFolder inRoot(root);
+        patchRunning = false;
+        ASSERT_TRUE(claimPatchRun());
+        std::thread run([&] { runClaimedPatch(server.url()); });
+        while (server.requests(held) == 0) std::this_thread::yield();
 
-    onWebMessage(&browser.window, u"RepairAstrovance");
-    EXPECT_TRUE(patchRunning.load()) << "the repair does not stop the run";
-    EXPECT_FALSE(claimPatchRun()) << "a second run cannot start meanwhile";
-    server.release();
-    run.join();
-    fs::current_path(saved);
+        onWebMessage(&browser.window, u"RepairAstrovance");
+        EXPECT_TRUE(patchRunning.load()) << "the repair does not stop the run";
+        EXPECT_FALSE(claimPatchRun()) << "a second run cannot start meanwhile";
+        server.release();
+        run.join();
+    }
 
     EXPECT_FALSE(patchRunning.load());
     EXPECT_EQ(PatchProgress.phase.load(), Complete);
@@ -151,7 +152,8 @@ TEST_F(Concurrency, RepairDuringPatchRun) {
     EXPECT_NE(browser.view.navigations.back().find(u"/patcher/"), std::u16string::npos);
     EXPECT_EQ(IniDocument::getValue(clientSettingsPath.get(), "CLIENT", "token"), "0ddba11");
     // The run records the version it reached after the repair's reset.
-    EXPECT_EQ(IniDocument::getValue(clientSettingsPath.get(), "CLIENT", "Version"), made.incVersion);
+    EXPECT_EQ(IniDocument::getValue(clientSettingsPath.get(), "CLIENT", "Version"),
+              made.incVersion);
 }
 
 }  // namespace

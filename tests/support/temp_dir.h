@@ -25,6 +25,24 @@ std::string readFile(const std::filesystem::path& path);
 std::string readTextFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& content);
 
+// Makes `folder` the working folder until destroyed, whatever way the test leaves the scope.
+class WorkingFolder {
+public:
+    explicit WorkingFolder(const std::filesystem::path& folder)
+        : saved_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~WorkingFolder() {
+        std::error_code ignored;
+        std::filesystem::current_path(saved_, ignored);
+    }
+    WorkingFolder(const WorkingFolder&) = delete;
+    WorkingFolder& operator=(const WorkingFolder&) = delete;
+
+private:
+    std::filesystem::path saved_;
+};
+
 // Points the user folder at <folder>/Documents/My Games/ORV and opens a fresh log there.
 void useUserFolder(const TempDir& folder);
 
