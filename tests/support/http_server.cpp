@@ -4,12 +4,16 @@
 
 #ifndef _WIN32
 #include <netinet/in.h>
+#include <pthread.h>
 #include <sys/socket.h>
 #endif
 
 #include <algorithm>
 #include <chrono>
+#include <deque>
 #include <fstream>
+#include <functional>
+#include <set>
 #include <stdexcept>
 
 #include "core/text.h"
@@ -23,6 +27,106 @@ constexpr const char* contentType = "application/octet-stream";
 constexpr auto longestWait = std::chrono::seconds(60);
 constexpr std::size_t fileChunk = 256 * 1024;
 constexpr const char* readyPath = "/.ready";  // neither counted nor logged
+constexpr std::size_t connectionThreads = 8;
+// A fork waits this long at most for the connections in progress to end.
+constexpr auto forkWait = std::chrono::seconds(10);
+
+// The threads that serve the connections. Death tests and forked sessions fork while a server
+// runs; a child that inherits the allocator's lock from a worker busy at that moment waits for
+// it for ever. So every fork first waits until no connection is in progress on any server.
+class ConnectionPool final : public httplib::TaskQueue {
+public:
+    ConnectionPool() {
+        for (std::size_t i = 0; i < connectionThreads; ++i) threads_.emplace_back([this] { work(); });
+        const std::lock_guard lock(registryMutex());
+        registry().insert(this);
+    }
+    ~ConnectionPool() override {
+        const std::lock_guard lock(registryMutex());
+        registry().erase(this);
+    }
+    ConnectionPool(const ConnectionPool&) = delete;
+    ConnectionPool& operator=(const ConnectionPool&) = delete;
+
+    void enqueue(std::function<void()> task) override {
+        {
+            const std::lock_guard lock(mutex_);
+            tasks_.push_back(std::move(task));
+            ++pending_;
+        }
+        wake_.notify_one();
+    }
+
+    void shutdown() override {
+        {
+            const std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        wake_.notify_all();
+        for (auto& thread : threads_) thread.join();
+    }
+
+    // Registered once per process, before the first server starts.
+    static void guardForks() {
+#ifndef _WIN32
+        static std::once_flag once;
+        std::call_once(once, [] { pthread_atfork(&ConnectionPool::awaitAllIdle, nullptr, nullptr); });
+#endif
+    }
+
+private:
+    void work() {
+        done();  // started: the sanitizers' start-up work for this thread is behind it
+        for (;;) {
+            std::function<void()> task;
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [this] { return stopping_ || !tasks_.empty(); });
+                if (tasks_.empty()) return;
+                task = std::move(tasks_.front());
+                tasks_.pop_front();
+            }
+            task();
+            task = nullptr;  // freed before the worker counts as idle
+            done();
+        }
+    }
+
+    void done() {
+        {
+            const std::lock_guard lock(mutex_);
+            --pending_;
+        }
+        idle_.notify_all();
+    }
+
+    void awaitIdle() {
+        std::unique_lock lock(mutex_);
+        idle_.wait_for(lock, forkWait, [this] { return pending_ == 0; });
+    }
+
+    static void awaitAllIdle() {
+        const std::lock_guard lock(registryMutex());
+        for (ConnectionPool* pool : registry()) pool->awaitIdle();
+    }
+
+    static std::mutex& registryMutex() {
+        static std::mutex mutex;
+        return mutex;
+    }
+    static std::set<ConnectionPool*>& registry() {
+        static std::set<ConnectionPool*> pools;
+        return pools;
+    }
+
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    std::condition_variable idle_;
+    std::deque<std::function<void()>> tasks_;
+    std::size_t pending_ = connectionThreads;  // workers starting, tasks queued or running
+    bool stopping_ = false;
+};
 
 // Resets the connection from 127.0.0.1:`peerPort` to `localPort` at once, without the orderly
 // close that the server would make: the client sees ECONNRESET, as behind a dropping proxy.
@@ -65,6 +169,8 @@ HttpAnswer redirectTo(std::string location, int status) {
 }
 
 HttpServer::HttpServer() : server_(std::make_unique<httplib::Server>()) {
+    ConnectionPool::guardForks();
+    server_->new_task_queue = [] { return new ConnectionPool; };
     server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         handle(request, response);
     });
