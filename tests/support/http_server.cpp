@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <pthread.h>
 #include <sys/socket.h>
+#include <unistd.h>
 #endif
 
 #include <algorithm>
@@ -100,15 +101,17 @@ private:
         idle_.notify_all();
     }
 
-    void awaitIdle() {
-        std::unique_lock lock(mutex_);
-        idle_.wait_for(lock, forkWait, [this] { return pending_ == 0; });
-    }
-
+#ifndef _WIN32
     static void awaitAllIdle() {
         const std::lock_guard lock(registryMutex());
-        for (ConnectionPool* pool : registry()) pool->awaitIdle();
+        for (ConnectionPool* pool : registry()) {
+            // A forked child inherits its parent's pools but none of their threads.
+            if (pool->owner_ != getpid()) continue;
+            std::unique_lock poolLock(pool->mutex_);
+            pool->idle_.wait_for(poolLock, forkWait, [pool] { return pool->pending_ == 0; });
+        }
     }
+#endif
 
     static std::mutex& registryMutex() {
         static std::mutex mutex;
@@ -126,6 +129,9 @@ private:
     std::deque<std::function<void()>> tasks_;
     std::size_t pending_ = connectionThreads;  // workers starting, tasks queued or running
     bool stopping_ = false;
+#ifndef _WIN32
+    const pid_t owner_ = getpid();
+#endif
 };
 
 // Resets the connection from 127.0.0.1:`peerPort` to `localPort` at once, without the orderly
