@@ -33,8 +33,9 @@ constexpr std::size_t connectionThreads = 8;
 constexpr auto forkWait = std::chrono::seconds(10);
 
 // The threads that serve the connections. Death tests and forked sessions fork while a server
-// runs; a child that inherits the allocator's lock from a worker busy at that moment waits for
-// it for ever. So every fork first waits until no connection is in progress on any server.
+// runs, and AddressSanitizer's allocator takes no care of fork: a child that inherits one of its
+// locks from a worker busy at that moment waits for it for ever. So every fork first waits until
+// no connection is in progress on any server.
 class ConnectionPool final : public httplib::TaskQueue {
 public:
     ConnectionPool() {
