@@ -24,7 +24,6 @@
 
 namespace fs = std::filesystem;
 
-
 // The checksum text of the bytes, as the server's manifests carry it.
 inline std::string checksumText(const std::string& content) {
     TempDir scratch;
