@@ -1,5 +1,6 @@
 // The only interface to the operating system. Everything outside platform/ reaches the system
-// through these functions; platform/posix and platform/win32 implement them.
+// through these functions; platform/posix and platform/win32 implement them. The shells
+// (shell/) sit on top of everything and are the only other code that meets a GUI toolkit.
 #pragma once
 
 #include <cstddef>

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "launcher/window_layout.h"
-#include "platform/win32/launcher_window.h"
-#include "platform/win32/webview2_host.h"
+#include "shell/win32/launcher_window.h"
+#include "shell/win32/webview2_host.h"
 #include "tests/support/fake_browser.h"
 #include "tests/win32/message_pump.h"
 

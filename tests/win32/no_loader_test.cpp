@@ -3,8 +3,8 @@
 
 #include <windows.h>
 
-#include "platform/win32/launcher_window.h"
-#include "platform/win32/webview2_host.h"
+#include "shell/win32/launcher_window.h"
+#include "shell/win32/webview2_host.h"
 #include "tests/support/temp_dir.h"
 #include "tests/win32/message_pump.h"
 #include "web/browser_view.h"

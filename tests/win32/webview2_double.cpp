@@ -7,7 +7,7 @@
 #include <set>
 #include <string>
 
-#include "platform/win32/webview2_abi.h"
+#include "shell/win32/webview2_abi.h"
 
 namespace {
 

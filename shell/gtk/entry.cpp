@@ -2,7 +2,7 @@
 #include <string>
 
 #include "launcher/startup.h"
-#include "platform/posix/gtk_shell.h"
+#include "shell/gtk/gtk_shell.h"
 
 int main(int argc, char** argv) {
     // Narrow texts are in the locale's character set, the stand-in for Windows' ANSI code page.

@@ -1,4 +1,4 @@
-#include "platform/win32/webview2_host.h"
+#include "shell/win32/webview2_host.h"
 
 #include <objbase.h>
 
@@ -8,8 +8,8 @@
 
 #include "core/log.h"
 #include "launcher/window_layout.h"
-#include "platform/win32/com_ref.h"
-#include "platform/win32/webview2_abi.h"
+#include "shell/win32/com_ref.h"
+#include "shell/win32/webview2_abi.h"
 #include "web/browser_host.h"
 #include "web/browser_view.h"
 

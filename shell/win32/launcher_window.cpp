@@ -1,9 +1,9 @@
-#include "platform/win32/launcher_window.h"
+#include "shell/win32/launcher_window.h"
 
 #include "core/log.h"
 #include "launcher/progress_pump.h"
 #include "launcher/window_layout.h"
-#include "platform/win32/webview2_host.h"
+#include "shell/win32/webview2_host.h"
 #include "web/browser_view.h"
 
 namespace {

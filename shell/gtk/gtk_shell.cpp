@@ -1,4 +1,4 @@
-#include "platform/posix/gtk_shell.h"
+#include "shell/gtk/gtk_shell.h"
 
 #include <gtk/gtk.h>
 #include <webkit2/webkit2.h>
@@ -12,7 +12,7 @@
 #include "launcher/progress_pump.h"
 #include "launcher/window_layout.h"
 #include "platform/posix/gtk_display.h"
-#include "platform/posix/webview_bridge.js.h"
+#include "shell/gtk/webview_bridge.js.h"
 #include "web/browser_host.h"
 #include "web/browser_view.h"
 
