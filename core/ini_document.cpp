@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "core/format.h"
+#include "core/log.h"
+#include "core/staged_file.h"
 #include "core/text.h"
 #include "core/user_paths.h"
 #include "platform/platform.h"
@@ -86,29 +88,29 @@ std::string temporaryName(const std::string& path) {
 
 // Writes the lines to a new file beside `path` and renames it over the old one, so a crash or a
 // full disk leaves either the old or the new file, never a truncated one.
-bool replaceFile(const std::string& path, const std::vector<std::string>& lines) {
+std::error_code replaceFile(const std::string& path, const std::vector<std::string>& lines) {
     const std::string temporary = temporaryName(path);
     {
         std::ofstream out(temporary, std::ios::trunc);
-        if (!out) return false;
+        if (!out) return std::make_error_code(std::errc::io_error);
         for (const auto& line : lines) out << line << '\n';
         out.flush();
         if (!out) {
             out.close();
-            std::error_code ignored;
-            fs::remove(toPath(temporary), ignored);
-            return false;
+            discardStaged(temporary);
+            return std::make_error_code(std::errc::no_space_on_device);
         }
     }
     std::error_code error;
     if (!platform::flushFileToDisk(temporary)) error = std::make_error_code(std::errc::io_error);
-    if (!error) fs::rename(toPath(temporary), toPath(path), error);
-    if (error) {
-        std::error_code ignored;
-        fs::remove(toPath(temporary), ignored);
-        return false;
-    }
-    return true;
+    if (!error) replaceWithStaged(temporary, path, error);
+    if (error) discardStaged(temporary);
+    return error;
+}
+
+bool writeFailed(const std::string& path, const std::error_code& error) {
+    logLine("Error writing " + path + ": " + error.message());
+    return false;
 }
 
 }  // namespace
@@ -138,7 +140,7 @@ bool setValue(const std::string& path, const std::string& section, const std::st
     const fs::path folder = toPath(path).parent_path();
     if (!folder.empty() && !fs::exists(folder, error)) {
         fs::create_directories(folder, error);
-        if (error) return false;
+        if (error) return writeFailed(path, error);
     }
     std::vector<std::string> lines;
     std::ifstream in(path);
@@ -146,12 +148,14 @@ bool setValue(const std::string& path, const std::string& section, const std::st
         lines = setValueLines(in, section, key, value);
     } else {
         // A missing file starts empty; one that exists but cannot be read is left alone.
-        if (fs::exists(toPath(path), error) || error) return false;
+        if (fs::exists(toPath(path), error) || error)
+            return writeFailed(path, error ? error : std::make_error_code(std::errc::io_error));
         std::istringstream empty;
         lines = setValueLines(empty, section, key, value);
     }
     in.close();
-    return replaceFile(path, lines);
+    error = replaceFile(path, lines);
+    return error ? writeFailed(path, error) : true;
 }
 
 bool getFlag(const std::string& path, const std::string& section, const std::string& key) {

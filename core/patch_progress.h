@@ -15,6 +15,13 @@ enum Phase : std::int32_t {
     Complete = 4,
 };
 
+// How the last patch run ended; the status texts say it once `phase` is Complete.
+enum RunOutcome : std::int32_t {
+    Applied = 0,     // every update of the run was applied, or none was needed
+    Incomplete = 1,  // an update failed and is tried again at the next start
+    Unchecked = 2,   // the download server named no version: nothing was checked
+};
+
 struct PatchProgressRecord {
     std::atomic<std::int32_t> overallProgress{0};
     std::atomic<std::int32_t> fileProgress{0};
@@ -26,6 +33,12 @@ struct PatchProgressRecord {
     std::atomic<std::int32_t> phase{Idle};
     std::atomic<std::int32_t> step{0};
     std::atomic<std::int32_t> stepCount{0};
+    std::atomic<std::int32_t> outcome{Applied};
+    // Repairs asked for since the start. A run during which this changes records nothing: the
+    // repair deleted files under its feet, and its own run follows at once.
+    std::atomic<std::uint32_t> repairs{0};
+    // A word for the player beside the status texts of a finished run (a newer launcher).
+    SharedWideText notice;
 };
 
 extern PatchProgressRecord PatchProgress;

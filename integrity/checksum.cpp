@@ -199,6 +199,11 @@ std::uint32_t hashFile(const std::string& path) {
     return hashStream(file.get(), toEnd, first.crc).crc;
 }
 
+std::uint32_t continueChecksum(std::uint32_t crc, const void* data, std::size_t size) {
+    // libdeflate answers a null buffer with the initial value, whatever `crc` was.
+    return size == 0 ? crc : libdeflate_crc32(crc, data, size);
+}
+
 std::string formatChecksum(std::uint32_t checksum) {
     return lowerHex(checksum);
 }

@@ -166,10 +166,9 @@ void hashExistingFiles(std::string root, std::atomic<std::int32_t>& excludedCoun
     const unsigned workerCount = std::thread::hardware_concurrency();
 
     std::ofstream manifest(hashesPath.get(), std::ios::out | std::ios::trunc);
-    if (!manifest) {
-        logLine("Error open Hashes.ini");
-        return;
-    }
+    // The updates need the checksums more than the report needs its file: scan all the same.
+    const bool manifestOpen = static_cast<bool>(manifest);
+    if (!manifestOpen) logLine("Error open Hashes.ini");
     {
         const std::lock_guard lock(scanLock);
         scannedFiles.reserve(files.size());
@@ -194,5 +193,5 @@ void hashExistingFiles(std::string root, std::atomic<std::int32_t>& excludedCoun
     logLine(std::string("The processing took: ") + seconds + " seconds");
     manifest.close();
     // A full disk shows only here, when the last lines leave the buffer.
-    if (manifest.fail()) logLine("Error write Hashes.ini");
+    if (manifestOpen && manifest.fail()) logLine("Error write Hashes.ini");
 }

@@ -1,11 +1,13 @@
 #include "launcher/progress_pump.h"
 
-#include <string>
+#include <cstdint>
 #include <optional>
+#include <string>
 
 #include "core/format.h"
 #include "core/ini_document.h"
 #include "core/patch_progress.h"
+#include "patch/patch_thread.h"
 #include "patch/version_file.h"
 #include "web/browser_host.h"
 #include "web/browser_view.h"
@@ -17,9 +19,33 @@ namespace {
 // When the client page is due after a completed run; the window keeps ticking, painting and
 // answering the page meanwhile instead of sleeping through the wait.
 std::optional<std::chrono::steady_clock::time_point> clientPageDue;
+// The patch run that the pending switch belongs to: a repair starts another, which cancels it.
+std::uint32_t clientPageRun = 0;
 }  // namespace
 
 namespace {
+
+// The texts of a finished run say how it ended, and carry the notice, if any, behind them.
+void sendCompleteTexts(const std::u16string& prefix) {
+    std::u16string headline = u"Update Complete";
+    std::u16string subline = u" Verify Installation...";
+    switch (PatchProgress.outcome) {
+        case Incomplete:
+            headline = u"Update Incomplete";
+            subline = u"The update could not be completed; it will be tried again at the next start.";
+            break;
+        case Unchecked:
+            headline = u"Download Server Unreachable";
+            subline = u"The >ORV< installation was not checked.";
+            break;
+        default:
+            break;
+    }
+    if (const std::u16string notice = PatchProgress.notice.get(); !notice.empty())
+        subline += u" " + notice;
+    postText(u"ut1", prefix + headline);
+    postText(u"ut2", subline);
+}
 
 void sendStatusTexts(std::int32_t phase, const std::u16string& prefix) {
     switch (phase) {
@@ -40,8 +66,7 @@ void sendStatusTexts(std::int32_t phase, const std::u16string& prefix) {
             postText(u"ut2", u"Please be patient while installation is being patched.");
             break;
         case Complete:
-            postText(u"ut1", prefix + u"Update Complete");
-            postText(u"ut2", u" Verify Installation...");
+            sendCompleteTexts(prefix);
             break;
         default:
             break;
@@ -50,6 +75,11 @@ void sendStatusTexts(std::int32_t phase, const std::u16string& prefix) {
 
 // Resetting the percentages keeps later ticks from finishing the run again.
 void showClientPageWhenDue() {
+    // A repair meanwhile started another run, whose own end decides when the page is shown.
+    if (PatchProgress.phase != Complete || patchRunsClaimed != clientPageRun) {
+        clientPageDue.reset();
+        return;
+    }
     if (std::chrono::steady_clock::now() < *clientPageDue) return;
     clientPageDue.reset();
     PatchProgress.overallProgress.exchange(0);
@@ -75,11 +105,13 @@ void progressTick() {
     if (bothFull && phase == Complete && onPatcherPage && webView) {
         webView->navigate(clientPageUrlWithToken());
     }
-    if (bothFull && step == stepCount) {
+    // An incomplete or unchecked run has nothing to compare: the move above is all it gets.
+    if (bothFull && step == stepCount && PatchProgress.outcome == Applied) {
         // The run ended with its last update applied: show the client page once the installed
         // version is the server's, after a pause that lets the player see the finished run.
         if (fetchServerVersion() == readClientVersion()) {
             clientPageDue = std::chrono::steady_clock::now() + clientPageDelay;
+            clientPageRun = patchRunsClaimed;
             showClientPageWhenDue();
         }
     }

@@ -1,20 +1,39 @@
 #include "launcher/self_update.h"
 
 #include "core/log.h"
+#include "core/patch_progress.h"
 #include "core/text.h"
 #include "launcher/version.h"
 #include "net/download.h"
 #include "net/endpoints.h"
+#include "net/fetch.h"
 #include "patch/version_file.h"
 #include "platform/platform.h"
 
 void checkLauncherUpdate() {
-    const std::string serverVersion = fetchLauncherVersion();
+    const FetchedDocument versionFile = fetchDocument(downloadServerUrl + "/version.ini");
+    if (!versionFile.body) {
+        logLine("The download server could not be reached: the launcher's version was not checked");
+        return;
+    }
+    const std::string serverVersion = readVersionFile(*versionFile.body).launcherVersion;
+    if (serverVersion.empty()) {
+        logLine("The version file names no launcher: the launcher's version was not checked");
+        return;
+    }
     if (serverVersion == LauncherVersion) {
         logLine("Launcher is up to date.");
         return;
     }
     logLine("Launcher outdated - New Version: " + serverVersion);
+    if (platform::setupUpdatesLauncher) {
+        offerLauncherSetup(serverVersion);
+    } else {
+        announceNewerLauncher(serverVersion);
+    }
+}
+
+void offerLauncherSetup(const std::string& serverVersion) {
     const auto answer = platform::messageBox(
         "A new version is available. Version: " + serverVersion + ".\nDo you want to update now?",
         "Update Available", platform::MessageKind::Question);
@@ -24,8 +43,18 @@ void checkLauncherUpdate() {
     }
     logLine("User chose to update.");
     const std::string setupPath = std::string(".") + platform::pathSeparator + "ORV-Setup.exe";
-    downloadFile(downloadServerUrl + "/ORV-Setup.exe", setupPath, "", "", true);
+    if (!downloadFile(downloadServerUrl + "/ORV-Setup.exe", setupPath, "", "", true)) {
+        logLine("The setup could not be saved: the launcher goes on without updating");
+        return;
+    }
     platform::shellOpen(toWide(setupPath));
     logLine("Started Setup");
     platform::exitProcess(0);
+}
+
+void announceNewerLauncher(const std::string& serverVersion) {
+    // The setup on the server is a Windows program: this launcher comes from the mod's site.
+    logLine("Launcher " + serverVersion + " is to be had from " + webServiceUrl);
+    PatchProgress.notice.set(toWide("Launcher " + serverVersion + " is available from " +
+                                    webServiceUrl + "."));
 }

@@ -1,6 +1,7 @@
 #include "launcher/startup.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <system_error>
 #include <thread>
@@ -9,6 +10,7 @@
 #include "core/text.h"
 #include "core/user_paths.h"
 #include "game/client_token.h"
+#include "integrity/checksum.h"
 #include "integrity/install_hashing.h"
 #include "launcher/self_update.h"
 #include "launcher/version.h"
@@ -25,6 +27,17 @@ bool hasHashFlag(const std::vector<std::string>& words) {
     return std::find(words.begin(), words.end(), "-h") != words.end();
 }
 
+std::string installationClaimName() {
+    std::error_code error;
+    std::string folder = pathText(std::filesystem::weakly_canonical(std::filesystem::current_path(error), error));
+    if constexpr (platform::pathSeparator == '\\') {
+        // One folder under any spelling: Windows ignores the letter case of paths.
+        for (char& c : folder)
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return "ORVLauncher-" + formatChecksum(continueChecksum(0, folder.data(), folder.size()));
+}
+
 bool startLauncher(const std::string& commandLine) {
     const auto commandWords = splitCommandWords(commandLine);
 
@@ -35,6 +48,14 @@ bool startLauncher(const std::string& commandLine) {
     clientToken.set(loadClientToken());
     openLog();
     logLine("Launcher started - " + LauncherVersion);
+
+    // Two launchers patching one installation would write over each other's files.
+    if (!platform::claimInstance(installationClaimName(), userFolder.get())) {
+        logLine("Another launcher is already running in this installation");
+        platform::messageBox("The >ORV< Launcher is already running in this installation.",
+                             ">ORV< Launcher", platform::MessageKind::Notice);
+        return false;
+    }
 
     checkLauncherUpdate();
 

@@ -14,6 +14,7 @@ struct CurlCleanup {
 };
 using CurlHandle = std::unique_ptr<CURL, CurlCleanup>;
 
-// Guards every transfer against hanging for ever: a connection that stops delivering fails after
-// the stall limit, and a redirect loop ends after a fixed number of hops.
+// Guards every transfer against hanging for ever: a server that does not accept the connection
+// within ten seconds, or a connection that stops delivering for the stall limit, fails the
+// attempt, and a redirect loop ends after a fixed number of hops.
 void applyTransferLimits(CURL* handle);

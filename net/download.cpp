@@ -1,15 +1,23 @@
 #include "net/download.h"
 
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <optional>
+#include <string_view>
+#include <thread>
 
 #include "core/log.h"
 #include "core/patch_progress.h"
+#include "core/staged_file.h"
 #include "core/text.h"
 #include "integrity/checksum.h"
 #include "net/curl_handle.h"
 #include "net/download_progress.h"
+#include "net/retry_pause.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -24,13 +32,99 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-std::size_t writeToFile(char* data, std::size_t size, std::size_t count, void* file) {
-    return std::fwrite(data, size, count, static_cast<std::FILE*>(file));
+// What the staging file holds so far, carried from one attempt to the next.
+struct Staged {
+    std::string path;
+    std::uint64_t size = 0;  // bytes received and kept
+    std::uint32_t crc = 0;   // of those bytes
+};
+
+// One attempt, as libcurl's callbacks see it.
+struct Attempt {
+    CURL* handle = nullptr;
+    Staged& staged;
+    std::uint64_t askedFrom = 0;  // the Range asked for: the bytes already kept
+    FileHandle file;
+    std::optional<std::uint64_t> rangeStart;  // of the last response's Content-Range
+    bool decided = false;                     // where the body goes is settled
+    bool keep = false;                        // the body belongs to the file
+    bool rangeRefused = false;                // a partial answer that does not continue ours
+};
+
+// Settles, at the first byte of a body (or at the end of one without any), where the body goes.
+// False when the attempt must stop.
+bool decide(Attempt& attempt) {
+    attempt.decided = true;
+    long status = 0;
+    curl_easy_getinfo(attempt.handle, CURLINFO_RESPONSE_CODE, &status);
+    if (status == 206) {
+        // Only the remaining bytes continue the file; any other part would corrupt the join.
+        attempt.keep = attempt.askedFrom > 0 && attempt.rangeStart == attempt.askedFrom;
+        attempt.rangeRefused = !attempt.keep;
+        return attempt.keep;
+    }
+    if (status == 200) {
+        // The whole file again (the server ignores Range, or nothing was asked): start over.
+        if (attempt.askedFrom > 0) {
+            attempt.file.reset(std::fopen(attempt.staged.path.c_str(), "wb"));
+            attempt.staged.size = 0;
+            attempt.staged.crc = 0;
+            if (!attempt.file) return false;
+        }
+        attempt.keep = true;
+    }
+    // Error pages are read to the end and dropped: what was kept stays for the next attempt.
+    return true;
 }
 
-int reportProgress(void* data, curl_off_t expected, curl_off_t received, curl_off_t uploadExpected,
+std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* context) {
+    auto& attempt = *static_cast<Attempt*>(context);
+    const std::size_t bytes = size * count;
+    if (!attempt.decided && !decide(attempt)) return 0;
+    if (!attempt.keep) return bytes;
+    const std::size_t written = std::fwrite(data, 1, bytes, attempt.file.get());
+    attempt.staged.crc = continueChecksum(attempt.staged.crc, data, written);
+    attempt.staged.size += written;
+    return written;
+}
+
+bool startsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() &&
+           std::equal(prefix.begin(), prefix.end(), text.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) ==
+                      std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+// Notes where a partial answer starts: "Content-Range: bytes <first>-<last>/<size>".
+std::size_t readHeader(char* data, std::size_t size, std::size_t count, void* context) {
+    auto& attempt = *static_cast<Attempt*>(context);
+    const std::string_view line(data, size * count);
+    if (startsWithNoCase(line, "HTTP/")) {
+        attempt.rangeStart.reset();  // a new response (after a redirect) starts afresh
+    } else if (startsWithNoCase(line, "Content-Range:")) {
+        const auto bytesAt = line.find("bytes");
+        if (bytesAt != std::string_view::npos) {
+            std::uint64_t first = 0;
+            std::size_t at = bytesAt + 5;
+            while (at < line.size() && line[at] == ' ') ++at;
+            const std::size_t digits = at;
+            for (; at < line.size() && std::isdigit(static_cast<unsigned char>(line[at])); ++at)
+                first = first * 10 + static_cast<std::uint64_t>(line[at] - '0');
+            if (at > digits && at < line.size() && line[at] == '-') attempt.rangeStart = first;
+        }
+    }
+    return size * count;
+}
+
+// A resumed transfer reports the remaining bytes; the page shows the whole file.
+int reportProgress(void* context, curl_off_t expected, curl_off_t received, curl_off_t uploadExpected,
                    curl_off_t uploadSent) {
-    return publishDownloadProgress(data, expected, received, uploadExpected, uploadSent);
+    const auto& attempt = *static_cast<const Attempt*>(context);
+    const auto offset =
+        attempt.keep && attempt.askedFrom > 0 && attempt.rangeStart ? static_cast<curl_off_t>(attempt.askedFrom) : 0;
+    const curl_off_t whole = expected > 0 ? expected + offset : expected;
+    return publishDownloadProgress(nullptr, whole, received + offset, uploadExpected, uploadSent);
 }
 
 // The path as the log shows it: the installation root (".\" or "./") joined with "/" is dropped.
@@ -42,17 +136,33 @@ std::string shownName(std::string path) {
     return path;
 }
 
-// True when a non-empty local copy carries the expected checksum; a differing copy is deleted.
+// True when a non-empty local copy carries the expected checksum. A differing copy stays where
+// it is until its replacement has arrived.
 bool localCopyIsCurrent(const std::string& localPath, const std::string& expectedChecksum) {
+    std::error_code error;
     const fs::path path = toPath(localPath);
-    if (!fs::is_regular_file(path) || fs::file_size(path) == 0) return false;
+    if (!fs::is_regular_file(path, error) || fs::file_size(path, error) == 0 || error) return false;
     if (formatChecksum(hashFile(localPath)) == expectedChecksum) {
         logLine("Local file is up to date. No need to download.");
         return true;
     }
     logLine("Local file hash mismatch. Deleting file to download fresh copy.");
-    std::remove(localPath.c_str());
     return false;
+}
+
+// What an earlier launcher left of this file, if it can be checked at the end: without a
+// checksum nothing proves that old bytes and new ones belong together.
+Staged leftOver(const std::string& localPath, const std::string& expectedChecksum) {
+    Staged staged{stagingPath(localPath)};
+    std::error_code error;
+    const auto size = fs::file_size(toPath(staged.path), error);
+    if (error || size == 0 || expectedChecksum.empty()) {
+        discardStaged(staged.path);
+        return staged;
+    }
+    staged.size = size;
+    staged.crc = hashFile(staged.path);
+    return staged;
 }
 
 [[noreturn]] void giveUp() {
@@ -62,11 +172,65 @@ bool localCopyIsCurrent(const std::string& localPath, const std::string& expecte
     platform::terminateProcess(0);
 }
 
+enum class Result { Received, Failed, NoHandle, CannotWrite };
+
+Result transferOnce(const std::string& url, Staged& staged, bool noProgress) {
+    const CurlHandle curl(curl_easy_init());
+    if (!curl) return Result::NoHandle;
+    CURL* const handle = curl.get();
+    Attempt attempt{handle, staged, staged.size, nullptr, std::nullopt};
+    attempt.file.reset(std::fopen(staged.path.c_str(), staged.size > 0 ? "ab" : "wb"));
+    if (!attempt.file) return Result::CannotWrite;
+    if (staged.size > 0) logLine("Resuming download at byte " + std::to_string(staged.size));
+
+    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeBody);
+    curl_easy_setopt(handle, CURLOPT_WRITEDATA, &attempt);
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, readHeader);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, &attempt);
+    curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
+    curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
+    // A plain Range header, not libcurl's resume: a server that answers with the whole file
+    // must start the file over, not fail the attempt.
+    const std::string range = std::to_string(staged.size) + "-";
+    if (staged.size > 0) curl_easy_setopt(handle, CURLOPT_RANGE, range.c_str());
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, noProgress ? 1L : 0L);
+    if (!noProgress) {
+        curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, reportProgress);
+        curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &attempt);
+    }
+    applyTransferLimits(handle);
+    // libcurl's default 16 KiB receive buffer costs one write call per 16 KiB on large
+    // archives; a larger one keeps the download on a par with the curl tool.
+    curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, receiveBufferSize);
+
+    CURLcode code = curl_easy_perform(handle);
+    // An empty body never reached writeBody.
+    if (code == CURLE_OK && !attempt.decided && !decide(attempt)) code = CURLE_WRITE_ERROR;
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    // The last buffered bytes reach the disk only here: a failed close is a failed write.
+    if (attempt.file && std::fclose(attempt.file.release()) != 0 && code == CURLE_OK)
+        code = CURLE_WRITE_ERROR;
+
+    const bool whole = code == CURLE_OK && attempt.keep && (status == 200 || status == 206);
+    if (whole) return Result::Received;
+    logLine(std::string("Failed to download file. CURL error: ") + curl_easy_strerror(code) +
+            ", HTTP code: " + std::to_string(status));
+    if (attempt.rangeRefused || status == 416) {
+        // The server cannot continue what we have: the next attempt starts from the beginning.
+        staged.size = 0;
+        staged.crc = 0;
+    }
+    return Result::Failed;
+}
+
 }  // namespace
 
-void downloadFile(const std::string& url, const std::string& localPath,
+bool downloadFile(const std::string& url, const std::string& localPath,
                   const std::string& displayName, const std::string& expectedChecksum,
-                  bool noProgress) {
+                  bool noProgress, OnMismatch onMismatch) {
     PatchProgress.downloadName.set(toWide(displayName));
     const std::string name = shownName(localPath);
     if (name == "ORV.zip") {
@@ -76,48 +240,60 @@ void downloadFile(const std::string& url, const std::string& localPath,
     logLine("Patched: " + name);
     initCurlOnce();
 
+    const fs::path target = toPath(localPath);
+    const fs::path parent = target.parent_path();
+    if (!parent.empty() && !fs::exists(parent)) fs::create_directories(parent);
+    if (localCopyIsCurrent(localPath, expectedChecksum)) return true;
+    std::error_code error;
+    if (fs::exists(target, error) && !fs::is_regular_file(target, error)) {
+        logLine("Failed to open file for writing: " + localPath);
+        return false;
+    }
+
+    Staged staged = leftOver(localPath, expectedChecksum);
     for (int failures = 0;;) {
-        const CurlHandle curl(curl_easy_init());
-        if (!curl) {
+        // A transfer that ended early but whole (a killed launcher) needs no further byte.
+        const bool complete = staged.size > 0 && formatChecksum(staged.crc) == expectedChecksum;
+        const Result result = complete ? Result::Received : transferOnce(url, staged, noProgress);
+        if (result == Result::NoHandle) {
             logLine("Failed to initialize cURL");
-            return;
+            return false;
         }
-        const fs::path parent = toPath(localPath).parent_path();
-        if (!parent.empty() && !fs::exists(parent)) fs::create_directories(parent);
-        if (localCopyIsCurrent(localPath, expectedChecksum)) return;
-
-        FileHandle file(std::fopen(localPath.c_str(), "wb"));
-        if (!file) {
+        if (result == Result::CannotWrite) {
             logLine("Failed to open file for writing: " + localPath);
-            return;
+            discardStaged(staged.path);
+            return false;
         }
-        CURL* const handle = curl.get();
-        curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeToFile);
-        curl_easy_setopt(handle, CURLOPT_WRITEDATA, file.get());
-        curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
-        curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
-        curl_easy_setopt(handle, CURLOPT_NOPROGRESS, noProgress ? 1L : 0L);
-        if (!noProgress) curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, reportProgress);
-        applyTransferLimits(handle);
-        // libcurl's default 16 KiB receive buffer costs one write call per 16 KiB on large
-        // archives; a larger one keeps the download on a par with the curl tool.
-        curl_easy_setopt(handle, CURLOPT_BUFFERSIZE, receiveBufferSize);
-
-        CURLcode code = curl_easy_perform(handle);
-        long status = 0;
-        curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
-        // The last buffered bytes reach the disk only here: a failed close is a failed write.
-        if (std::fclose(file.release()) != 0 && code == CURLE_OK) code = CURLE_WRITE_ERROR;
-
-        if (code == CURLE_OK && status == 200) {
-            logLine("Download complete and file saved.");
-            return;
+        if (result == Result::Received) {
+            const std::string received = formatChecksum(staged.crc);
+            if (expectedChecksum.empty() || received == expectedChecksum) {
+                if (!replaceWithStaged(staged.path, localPath, error)) {
+                    logLine("Failed to replace " + localPath + ": " + error.message());
+                    discardStaged(staged.path);
+                    return false;
+                }
+                logLine("Download complete and file saved.");
+                return true;
+            }
+            logLine("Download refused: checksum " + received + " instead of " + expectedChecksum +
+                    " for " + name);
+            staged.size = 0;
+            staged.crc = 0;
+            if (onMismatch == OnMismatch::Refuse) {
+                discardStaged(staged.path);
+                return false;
+            }
         }
-        logLine(std::string("Failed to download file. CURL error: ") + curl_easy_strerror(code) +
-                ", HTTP code: " + std::to_string(status));
-        std::remove(localPath.c_str());
-        if (++failures == downloadAttempts) giveUp();
+        // Bytes that cannot be checked at the end are not worth keeping for a resume.
+        if (staged.size == 0 || expectedChecksum.empty()) {
+            staged.size = 0;
+            staged.crc = 0;
+            discardStaged(staged.path);
+        }
+        if (++failures == downloadAttempts) {
+            // What arrived of a checked file stays for the next start to resume.
+            giveUp();
+        }
+        std::this_thread::sleep_for(retryPause(failures));
     }
 }

@@ -27,14 +27,15 @@ std::size_t appendBody(char* data, std::size_t size, std::size_t count, void* bu
 
 }  // namespace
 
-std::string fetchUrl(const std::string& url) {
+FetchedDocument fetchDocument(const std::string& url) {
+    FetchedDocument fetched;
     std::string body;
     initCurlOnce();
     for (int attempt = 1; attempt <= fetchAttempts; ++attempt) {
         const CurlHandle curl(curl_easy_init());
         if (!curl) {
             logLine("Failed to initialize cURL");
-            return {};
+            return fetched;
         }
         CURL* const handle = curl.get();
         curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
@@ -46,6 +47,7 @@ std::string fetchUrl(const std::string& url) {
         applyTransferLimits(handle);
 
         const CURLcode code = curl_easy_perform(handle);
+        fetched.status = 0;
         if (code != CURLE_OK) {
             logLine(std::string("curl_easy_perform() failed: ") + curl_easy_strerror(code));
             body.clear();
@@ -53,9 +55,16 @@ std::string fetchUrl(const std::string& url) {
         }
         long status = 0;
         curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
-        if (status == 200) return body;
+        if (status == 200) {
+            fetched.status = status;
+            fetched.body = std::move(body);
+            return fetched;
+        }
         logLine("HTTP Error: " + std::to_string(status) + " " + url);
+        fetched.status = status;
         body.clear();
     }
-    return {};
+    return fetched;
 }
+
+std::string fetchUrl(const std::string& url) { return fetchDocument(url).body.value_or(""); }

@@ -4,8 +4,11 @@
 #include <archive_entry.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <exception>
+#include <memory>
 #include <filesystem>
 #include <mutex>
 #include <string_view>
@@ -13,8 +16,11 @@
 
 #include "core/log.h"
 #include "core/patch_progress.h"
+#include "core/staged_file.h"
 #include "core/text.h"
+#include "integrity/checksum.h"
 #include "patch/archive_reader.h"
+#include "patch/update_from_web.h"
 
 namespace fs = std::filesystem;
 
@@ -49,58 +55,44 @@ const char* failureLine(Outcome outcome) {
     }
 }
 
-// The state of one extraction of many entries. The log stays in the order of `names`: an entry's
-// lines are written once every earlier name has been dealt with, so an archive stored in that
-// order logs each "Patched: " line right before its extraction.
+// The state of one extraction of many entries. The log stays in the order of `entries`: an
+// entry's lines are written once every earlier one has been dealt with, so an archive stored in
+// that order logs each "Patched: " line right before its extraction.
 struct Extraction {
-    const std::vector<std::string>& names;
+    const std::vector<WantedEntry>& entries;
     bool announceNames;
-    const std::function<void()>& entryDone;
+    const std::function<void(bool)>& entryDone;
     std::vector<Outcome> outcomes;
+    std::vector<std::string> reasons;                                  // why an entry failed
     std::vector<bool> announced;                                       // "Patched: " written
     std::unordered_map<std::string, std::vector<std::size_t>> wanted;  // name -> positions
     std::size_t next;  // the first position whose lines are not written yet
 };
 
 void announce(Extraction& run, std::size_t i) {
-    if (run.announceNames && !run.announced[i]) logLine("Patched: " + run.names[i]);
+    if (run.announceNames && !run.announced[i]) logLine("Patched: " + run.entries[i].name);
     run.announced[i] = true;
 }
 
 // Writes the lines of every finished entry that is next in order.
 void flush(Extraction& run) {
-    while (run.next < run.names.size() && run.outcomes[run.next] != Outcome::Pending) {
+    while (run.next < run.entries.size() && run.outcomes[run.next] != Outcome::Pending) {
         announce(run, run.next);
         if (const char* line = failureLine(run.outcomes[run.next])) logLine(line);
-        if (run.entryDone) run.entryDone();
+        if (!run.reasons[run.next].empty()) logLine(run.reasons[run.next]);
+        if (run.entryDone) run.entryDone(run.outcomes[run.next] == Outcome::Extracted);
         ++run.next;
     }
 }
 
-// A failed safe write leaves its unfinished copy ("<name>.XXXXXX") beside the file, which stays
-// as it was. Only copies written since the extraction began are taken away.
-void removeUnfinishedCopy(const std::string& entryPath, fs::file_time_type began) {
-    std::error_code error;
-    const fs::path target = toPath(entryPath);
-    const std::string prefix = pathText(target.filename()) + ".";
-    const fs::path folder = target.has_parent_path() ? target.parent_path() : fs::path(".");
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = pathText(it->path().filename());
-        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
-        if (!it->is_regular_file(error) || it->last_write_time(error) < began || error) continue;
-        fs::remove(it->path(), error);
-    }
-}
-
-// libarchive's secure flags refuse "/x" and "../x" everywhere, but on Windows its writer takes a
-// drive path ("C:/x", "C:x") as it stands, outside the installation.
+// libarchive's secure flags refuse "/x" and "../x" everywhere, but on Windows a drive path
+// ("C:/x", "C:x") is just as absolute.
 bool isDrivePath(std::string_view name) {
     return name.size() >= 2 && name[1] == ':' &&
            ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
 }
 
-// A name that points outside the installation: nothing of it may be extracted, and its folder is
-// not ours to clean up after a failure.
+// A name that points outside the installation: nothing of it may be extracted.
 bool leadsOutside(std::string_view name) {
     if (name.empty() || name[0] == '/' || name[0] == '\\' || isDrivePath(name)) return true;
     for (std::size_t start = 0; start <= name.size();) {
@@ -111,6 +103,83 @@ bool leadsOutside(std::string_view name) {
     return false;
 }
 
+// False when a link already on disk would carry the file out of the working folder.
+bool staysInWorkingFolder(const fs::path& target) {
+    std::error_code error;
+    const fs::path folder = fs::weakly_canonical(fs::current_path(error), error);
+    if (error) return false;
+    const fs::path resolved = fs::weakly_canonical(fs::absolute(target, error), error);
+    return !error && liesBelow(resolved, folder);
+}
+
+struct FileClose {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// Reads the current entry's data into its staging file and renames that over the entry's file
+// once it is whole and, with a checksum, matches. Empty when done, else why not. `fatal` tells
+// that the entry could not be read, after which the reader is not used again.
+std::string writeEntry(archive* reader, archive_entry* entry, const WantedEntry& wanted,
+                       bool& fatal) {
+    const std::string& name = wanted.name;
+    if (leadsOutside(name)) return "Extraction refused: " + name + " lies outside the installation";
+    if (archive_entry_filetype(entry) != AE_IFREG)
+        return "Extraction refused: " + name + " is not a plain file";
+    const fs::path target = toPath(name);
+    if (!staysInWorkingFolder(target))
+        return "Extraction refused: a link leads " + name + " outside the installation";
+
+    std::error_code error;
+    if (target.has_parent_path()) fs::create_directories(target.parent_path(), error);
+    const std::string targetText = pathText(target);
+    const std::string staged = stagingPath(targetText);
+    std::unique_ptr<std::FILE, FileClose> out(std::fopen(staged.c_str(), "wb"));
+    if (!out) return "Extraction failed: " + name + " cannot be written";
+
+    std::uint32_t crc = 0;
+    std::uint64_t written = 0;
+    std::string failure;
+    bool writeFailed = false;
+    const auto put = [&](const void* data, std::size_t size) {
+        writeFailed = writeFailed || std::fwrite(data, 1, size, out.get()) != size;
+        crc = continueChecksum(crc, data, size);
+        written += size;
+    };
+    while (!writeFailed) {
+        const void* block = nullptr;
+        std::size_t size = 0;
+        la_int64_t offset = 0;
+        const int result = archive_read_data_block(reader, &block, &size, &offset);
+        if (result == ARCHIVE_EOF) break;
+        if (result != ARCHIVE_OK) {
+            // After a damaged entry the reader's place in the archive is not to be trusted.
+            fatal = true;
+            const char* why = archive_error_string(reader);
+            failure = "Extraction failed: " + name + " is damaged in the archive (" +
+                      (why ? why : "read error") + ")";
+            break;
+        }
+        // Sparse entries leave holes that read as zeros; a ZIP archive has none.
+        static const char zeros[4096] = {};
+        while (written < static_cast<std::uint64_t>(offset) && !writeFailed) {
+            put(zeros, static_cast<std::size_t>(std::min<std::uint64_t>(
+                           sizeof zeros, static_cast<std::uint64_t>(offset) - written)));
+        }
+        put(block, size);
+    }
+    writeFailed = std::fclose(out.release()) != 0 || writeFailed;
+    if (writeFailed && failure.empty())
+        failure = "Extraction failed: " + name + " could not be written whole";
+    if (failure.empty() && !wanted.checksum.empty() && formatChecksum(crc) != wanted.checksum) {
+        failure = "Extraction refused: " + name + " has checksum " + formatChecksum(crc) +
+                  " instead of " + wanted.checksum;
+    }
+    if (failure.empty() && !replaceWithStaged(staged, targetText, error))
+        failure = "Extraction failed: " + name + " cannot be replaced (" + error.message() + ")";
+    if (!failure.empty()) discardStaged(staged);
+    return failure;
+}
+
 bool failAll(Extraction& run, Outcome outcome) {
     for (const auto& [name, indices] : run.wanted)
         for (const std::size_t i : indices) run.outcomes[i] = outcome;
@@ -118,8 +187,8 @@ bool failAll(Extraction& run, Outcome outcome) {
     return false;
 }
 
-// One pass from the first header. True when a fatal extraction error cut it short and the
-// entries still wanted deserve a fresh reader, as a separate extraction of each would give them.
+// One pass from the first header. True when a read error cut it short and the entries still
+// wanted deserve a fresh reader, as a separate extraction of each would give them.
 bool extractionPass(Extraction& run, const std::string& archivePath) {
     ArchiveReader reader = newZipReader();
     if (!reader) return failAll(run, Outcome::NoReader);
@@ -138,35 +207,39 @@ bool extractionPass(Extraction& run, const std::string& archivePath) {
         run.wanted.erase(found);
 
         if (indices.front() == run.next) announce(run, run.next);
-        PatchProgress.fileName.set(shownName(run.names[indices.front()]));
-        const std::string entryPath = pathname;
-        const auto began = fs::file_time_type::clock::now() - std::chrono::seconds(2);
-        const bool refused = leadsOutside(entryPath);
-        const int result =
-            refused ? ARCHIVE_FAILED : archive_read_extract(reader.get(), entry, secureExtractFlags());
-        if (result != ARCHIVE_OK && !refused) removeUnfinishedCopy(entryPath, began);
-        for (const std::size_t i : indices)
-            run.outcomes[i] = result == ARCHIVE_OK ? Outcome::Extracted : Outcome::ExtractFailed;
+        PatchProgress.fileName.set(shownName(run.entries[indices.front()].name));
+        bool fatal = false;
+        std::string failure;
+        try {
+            failure = writeEntry(reader.get(), entry, run.entries[indices.front()], fatal);
+        } catch (const std::exception& error) {
+            failure = std::string("Extraction failed: ") + error.what();
+        }
+        for (const std::size_t i : indices) {
+            run.outcomes[i] = failure.empty() ? Outcome::Extracted : Outcome::ExtractFailed;
+            run.reasons[i] = failure;
+        }
         flush(run);
-        if (result == ARCHIVE_FATAL) return true;
+        if (fatal) return true;
     }
     return false;
 }
 
-void extract(const std::string& archivePath, const std::vector<std::string>& names, bool announce,
-             const std::function<void()>& entryDone) {
-    if (names.empty()) return;
+void extract(const std::string& archivePath, const std::vector<WantedEntry>& entries,
+             bool announce, const std::function<void(bool)>& entryDone) {
+    if (entries.empty()) return;
     PatchProgress.phase = Patching;
     const std::lock_guard lock(PatchProgress.transferLock);
-    PatchProgress.fileName.set(shownName(names.front()));
-    Extraction run{names,
+    PatchProgress.fileName.set(shownName(entries.front().name));
+    Extraction run{entries,
                    announce,
                    entryDone,
-                   std::vector<Outcome>(names.size(), Outcome::Pending),
-                   std::vector<bool>(names.size(), false),
+                   std::vector<Outcome>(entries.size(), Outcome::Pending),
+                   std::vector<std::string>(entries.size()),
+                   std::vector<bool>(entries.size(), false),
                    {},
                    0};
-    for (std::size_t i = 0; i < names.size(); ++i) run.wanted[names[i]].push_back(i);
+    for (std::size_t i = 0; i < entries.size(); ++i) run.wanted[entries[i].name].push_back(i);
     while (!run.wanted.empty() && extractionPass(run, archivePath)) {
     }
     for (Outcome& outcome : run.outcomes)
@@ -176,11 +249,13 @@ void extract(const std::string& archivePath, const std::vector<std::string>& nam
 
 }  // namespace
 
-void extractEntry(const std::string& archivePath, const std::string& entryName) {
-    extract(archivePath, {entryName}, false, {});
+bool extractEntry(const std::string& archivePath, const std::string& entryName) {
+    bool extracted = false;
+    extract(archivePath, {{entryName, ""}}, false, [&](bool done) { extracted = done; });
+    return extracted;
 }
 
-void extractEntries(const std::string& archivePath, const std::vector<std::string>& entryNames,
-                    const std::function<void()>& entryDone) {
-    extract(archivePath, entryNames, true, entryDone);
+void extractEntries(const std::string& archivePath, const std::vector<WantedEntry>& entries,
+                    const std::function<void(bool)>& entryDone) {
+    extract(archivePath, entries, true, entryDone);
 }

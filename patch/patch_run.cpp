@@ -1,23 +1,58 @@
 #include "patch/patch_run.h"
 
 #include "core/ini_document.h"
+#include "core/log.h"
 #include "core/patch_progress.h"
 #include "core/user_paths.h"
 #include "integrity/exclusions.h"
 #include "integrity/scan.h"
+#include "net/fetch.h"
 #include "patch/patch_script.h"
 #include "patch/updates.h"
 
 std::string lastAppliedVersion;
 
+namespace {
+
+// The run is over: the window's timer moves on to the client page once both stand at 100.
+void finishRun(RunOutcome outcome) {
+    PatchProgress.outcome = outcome;
+    PatchProgress.fileProgress.exchange(100);
+    PatchProgress.overallProgress.exchange(100);
+}
+
+// One update from its pre-patch script to its post-patch script; false when any part failed.
+bool applyUpdate(const UpdateEntry& update, const std::string& updateUrl) {
+    if (!runPatchScript(true, updateUrl)) return false;
+    bool complete = true;
+    if (update.type == "full") {
+        complete = updateFilesFromZip(updateUrl, installationRoot);
+    } else if (update.type == "inc") {
+        PatchProgress.phase = Patching;
+        complete = updateFilesFromWeb(updateUrl, installationRoot);
+    }
+    // The post-patch script runs after a failed update too: it may clean up what the update
+    // began, and the next start applies the whole update again anyway.
+    return runPatchScript(false, updateUrl) && complete;
+}
+
+}  // namespace
+
 void runPatch(const VersionInfo& info, const std::string& serverUrl) {
     const std::string settingsPath = clientSettingsPath.get();
     const std::string client = readClientVersion();
     const std::string& server = info.currentVersion;
+    const std::uint32_t repairs = PatchProgress.repairs;
+    PatchProgress.outcome = Applied;
 
+    if (server.empty()) {
+        // Nothing to compare with (the server is down, or its version file names no version):
+        // the installation stays as it is, recorded version included.
+        logLine("No version from the download server: the installation was not checked");
+        return finishRun(Unchecked);
+    }
     if (versionLess(server, client)) {
-        // Unknown to the server (or no version file at all): start over from nothing, so the
-        // whole list is applied.
+        // Unknown to the server: start over from nothing, so the whole list is applied.
         IniDocument::setValue(settingsPath, "CLIENT", "Version", "0.0.0");
     } else if (client == server) {
         PatchProgress.fileProgress.exchange(100);
@@ -29,33 +64,40 @@ void runPatch(const VersionInfo& info, const std::string& serverUrl) {
     PatchProgress.step = 0;
 
     // Only what this run applied is recorded: a run that applied nothing must not bring back the
-    // version of an earlier run (for instance after a repair reset the installation).
-    bool applied = false;
+    // version of an earlier run (for instance after a repair reset the installation). An update
+    // that failed stops the run: those after it build on it.
+    std::string reached;
+    bool complete = true;
     std::int32_t step = 0;
     for (const UpdateEntry& update : info.updates) {
+        if (PatchProgress.repairs != repairs) break;
         PatchProgress.step = ++step;
         // Every step starts from a fresh picture of the installation, which the updates consult.
         hashExistingFiles(installationRoot, excludedCount, scanLock);
         if (versionLess(server, update.version)) continue;
 
-        const std::string updateUrl = serverUrl + update.path;
-        runPatchScript(true, updateUrl);
-        if (update.type == "full") {
-            updateFilesFromZip(updateUrl, installationRoot);
-        } else if (update.type == "inc") {
-            PatchProgress.phase = Patching;
-            updateFilesFromWeb(updateUrl, installationRoot);
+        if (!applyUpdate(update, serverUrl + update.path)) {
+            logLine("Update " + update.version + " is incomplete and will be tried again at the next start");
+            complete = false;
+            break;
         }
-        lastAppliedVersion = update.version;
-        applied = true;
-        runPatchScript(false, updateUrl);
+        reached = update.version;
     }
 
-    if (applied && !lastAppliedVersion.empty())
+    if (PatchProgress.repairs != repairs) {
+        logLine("A repair was asked for during the run: the repair's own run follows");
+        return;
+    }
+    if (!reached.empty()) {
+        lastAppliedVersion = reached;
         IniDocument::setValue(settingsPath, "CLIENT", "Version", lastAppliedVersion);
+    }
+    finishRun(complete ? Applied : Incomplete);
 }
 
 void patchRunMain(const std::string& serverUrl) {
     readClientVersion();
-    runPatch(fetchVersionInfo(serverUrl), serverUrl);
+    const FetchedDocument versionFile = fetchDocument(serverUrl + "/version.ini");
+    if (!versionFile.body) logLine("The download server could not be reached");
+    runPatch(readVersionFile(versionFile.body.value_or("")), serverUrl);
 }

@@ -40,11 +40,18 @@ std::string scriptUrl(const std::string& updateUrl, const std::string& name) {
 
 }  // namespace
 
-void runPatchScript(bool isPre, const std::string& updateUrl) {
+bool runPatchScript(bool isPre, const std::string& updateUrl) {
     const fs::path currentDirectory = fs::current_path();
-    const std::string body =
-        fetchUrl(scriptUrl(updateUrl, isPre ? "PrePatch.ini" : "PostPatch.ini"));
-    if (body.empty()) return;
+    const std::string url = scriptUrl(updateUrl, isPre ? "PrePatch.ini" : "PostPatch.ini");
+    const FetchedDocument fetched = fetchDocument(url);
+    if (!fetched.body) {
+        // The server refusing the request (404 and its kin) means the update has no such script;
+        // a server error or no answer at all means it did not arrive, and the update is not done.
+        if (fetched.status >= 400 && fetched.status < 500) return true;
+        logLine("Update incomplete: its script could not be fetched from " + url);
+        return false;
+    }
+    const std::string& body = *fetched.body;
 
     std::istringstream lines(body);
     for (std::string line; std::getline(lines, line);) {
@@ -58,4 +65,5 @@ void runPatchScript(bool isPre, const std::string& updateUrl) {
             platform::shellOpen(argumentPath(currentDirectory, line, at, runKeyword).u16string());
         }
     }
+    return true;
 }

@@ -2,10 +2,13 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <string>
 
 // True while a patch run executes; lets only one run exist at a time.
 extern std::atomic<bool> patchRunning;
+// The number of patch runs claimed since the start: tells one run's end from the next one's.
+extern std::atomic<std::uint32_t> patchRunsClaimed;
 
 // One patch run against the download server, unless another is in progress (then it ends at
 // once and touches nothing). Afterwards `patchRunning` is false and the phase is Complete, also

@@ -71,12 +71,6 @@ std::string joinRoot(const std::string& root, const std::string& relative) {
     return isSeparator(root.back()) ? root + relative : root + separator + relative;
 }
 
-// True when `path` is `folder` itself or lies below it; both absolute and resolved.
-bool liesBelow(const fs::path& path, const fs::path& folder) {
-    return std::mismatch(folder.begin(), folder.end(), path.begin(), path.end()).first ==
-           folder.end();
-}
-
 // The key as a URL path: "/" stays, and every byte that a URL cannot carry as it is (blanks,
 // "%", "#", "?", control and non-ASCII bytes) is percent-encoded. Game files have blanks in their
 // names, and libcurl refuses a URL that holds one.
@@ -99,36 +93,45 @@ std::string urlPath(const std::string& key) {
     return path;
 }
 
-void updateOneFile(const std::string& key, const std::string& checksum, const std::string& root,
+// False when the file is needed and did not arrive; a refused or excluded entry is no failure.
+bool updateOneFile(const std::string& key, const std::string& checksum, const std::string& root,
                    const std::string& folder, const std::string& gameFolder, const ScanIndex& index,
                    std::atomic<std::int32_t>& downloadedCount, double entryCount) {
     const auto target = resolveManifestKey(root, key);
     if (!target) {
         logLine("Unsafe path in manifest skipped: " + key);
-        return;
+        return true;
     }
     if (isExcluded(target->localText)) {
         ++excludedCount;
-        return;
+        return true;
     }
-    if (!isFileNeeded(index, *target, checksum)) return;
+    if (!isFileNeeded(index, *target, checksum)) return true;
     if (!staysInGameFolder(*target, gameFolder)) {
         logLine("Unsafe path in manifest skipped: " + key);
-        return;
+        return true;
     }
 
     const std::string urlKey = forwardSlashes(key);
+    bool arrived = false;
     {
         const std::lock_guard lock(PatchProgress.transferLock);
         PatchProgress.fileName.set(toWide(urlKey));
-        downloadFile(folder + "/" + urlPath(urlKey), target->localText, urlKey, checksum, false);
+        arrived = downloadFile(folder + "/" + urlPath(urlKey), target->localText, urlKey, checksum,
+                               false);
     }
     const std::int32_t downloaded = ++downloadedCount;
     PatchProgress.overallProgress.exchange(
         static_cast<std::int32_t>(downloaded * 100.0 / entryCount));
+    return arrived;
 }
 
 }  // namespace
+
+bool liesBelow(const fs::path& path, const fs::path& folder) {
+    return std::mismatch(folder.begin(), folder.end(), path.begin(), path.end()).first ==
+           folder.end();
+}
 
 std::optional<ManifestTarget> resolveManifestKey(const std::string& root, const std::string& key) {
     if (!isInsideKey(key)) return std::nullopt;
@@ -192,33 +195,47 @@ unsigned updateWorkerCount() {
     return std::max(1u, std::thread::hardware_concurrency() / 2);
 }
 
-void updateFilesFromWeb(const std::string& updateUrl, const std::string& root) {
+bool updateFilesFromWeb(const std::string& updateUrl, const std::string& root) {
+    const FetchedDocument fetched = fetchDocument(updateUrl);
     const std::map<std::string, std::string> manifest =
-        IniDocument::parsePairs(fetchUrl(updateUrl));
+        IniDocument::parsePairs(fetched.body.value_or(""));
     const std::string folder = updateFolder(updateUrl);
     const std::string gameFolder = resolvedGameFolder(root);
     const ScanIndex index = indexScannedFiles(scannedFiles);
     const double entryCount = static_cast<double>(manifest.size());
 
     std::atomic<std::int32_t> downloadedCount{0};
+    std::atomic<std::int32_t> failedCount{0};
     {
         ThreadPool pool(updateWorkerCount());
         for (const auto& entry : manifest) {
             // Copies by name: not every compiler lets a lambda capture a structured binding.
-            pool.enqueue(
-                [key = entry.first, checksum = entry.second, &root, &folder, &gameFolder, &index, &downloadedCount, entryCount] {
-                    // A failing file must not take the process down: the pool runs jobs unguarded.
-                    try {
-                        updateOneFile(key, checksum, root, folder, gameFolder, index,
-                                      downloadedCount, entryCount);
-                    } catch (const std::exception& error) {
-                        logLine("Error updating file " + key + ": " + error.what());
-                    } catch (...) {
-                        logLine("Error updating file " + key);
-                    }
-                });
+            pool.enqueue([key = entry.first, checksum = entry.second, &root, &folder, &gameFolder,
+                          &index, &downloadedCount, &failedCount, entryCount] {
+                // A failing file must not take the process down: the pool runs jobs unguarded.
+                try {
+                    if (updateOneFile(key, checksum, root, folder, gameFolder, index,
+                                      downloadedCount, entryCount))
+                        return;
+                } catch (const std::exception& error) {
+                    logLine("Error updating file " + key + ": " + error.what());
+                } catch (...) {
+                    logLine("Error updating file " + key);
+                }
+                ++failedCount;
+            });
         }
     }
     PatchProgress.overallProgress.exchange(100);
     logLine("Total number of data to be processed: " + std::to_string(manifest.size()));
+    if (!fetched.body) {
+        logLine("Update incomplete: its file list could not be fetched from " + updateUrl);
+        return false;
+    }
+    if (failedCount > 0) {
+        logLine("Update incomplete: " + std::to_string(failedCount.load()) +
+                " file(s) could not be brought up to date");
+        return false;
+    }
+    return true;
 }

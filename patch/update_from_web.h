@@ -2,6 +2,7 @@
 // that place is safe to write, and whether the installation needs the file.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -24,6 +25,9 @@ std::optional<ManifestTarget> resolveManifestKey(const std::string& root, const 
 // The game folder below `root`, absolute and with every existing link resolved; empty when the
 // system cannot tell.
 std::string resolvedGameFolder(const std::string& root);
+
+// True when `path` is `folder` itself or lies below it; both absolute and resolved.
+bool liesBelow(const std::filesystem::path& path, const std::filesystem::path& folder);
 
 // False when a link on disk leads the target out of `gameFolder` (a resolvedGameFolder text).
 // Asked only before a file is written: it costs a look at every folder of the path.

@@ -30,7 +30,7 @@ namespace {
 constexpr int archiveDownloads = 3;
 
 // Makes sure the archive at `zipPath` matches `expected`, with at most three downloads. Whatever
-// is there afterwards is used: a wrong archive shows up entry by entry.
+// is there afterwards is used: every entry is checked against the update's manifest anyway.
 void obtainArchive(const std::string& updateUrl, const std::string& zipPath,
                    const std::string& expected) {
     for (int downloads = 0;; ++downloads) {
@@ -49,12 +49,15 @@ void obtainArchive(const std::string& updateUrl, const std::string& zipPath,
                         : "ZIP file not found, starting download...");
         PatchProgress.phase = Downloading;
         PatchProgress.downloadName.set(toWide(zipPath));
-        downloadFile(updateUrl, zipPath, "", expected, false);
+        // A whole archive that does not match ends the download: another gigabyte is this loop's
+        // decision, not one of the transfer's ten attempts.
+        downloadFile(updateUrl, zipPath, "", expected, false, OnMismatch::Refuse);
     }
 }
 
 struct EntryCounts {
     std::atomic<std::int32_t> processed{0};  // entries extracted (or tried)
+    std::atomic<std::int32_t> failed{0};     // entries needed but not extracted
     std::atomic<std::int32_t> handled{0};    // entries examined and not excluded
     double total = 0;
 
@@ -91,14 +94,15 @@ void checkEntry(std::size_t position, const std::string& key, const std::string&
 
 }  // namespace
 
-void updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
+bool updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
     const auto started = std::chrono::steady_clock::now();
     const std::string zipPath = root + "/ORV.zip";
     const std::string folder = updateFolder(updateUrl);
     logLine("Starting ZIP Extraction");
 
+    const FetchedDocument manifestText = fetchDocument(folder + "/hashes.ini");
     const std::map<std::string, std::string> manifest =
-        IniDocument::parsePairs(fetchUrl(folder + "/hashes.ini"));
+        IniDocument::parsePairs(manifestText.body.value_or(""));
     const std::map<std::string, std::string> fullInfo =
         IniDocument::parsePairs(fetchUrl(folder + "/full.ini"));
     const auto fullZip = fullInfo.find("full.zip");
@@ -128,20 +132,25 @@ void updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
                                    neededLock);
                     } catch (const std::exception& error) {
                         logLine("Error checking file " + key + ": " + error.what());
+                        ++counts.failed;
                     } catch (...) {
                         logLine("Error checking file " + key);
+                        ++counts.failed;
                     }
                 });
         }
     }
 
     std::sort(needed.begin(), needed.end());
-    std::vector<std::string> entryNames;
-    entryNames.reserve(needed.size());
-    for (const std::size_t position : needed)
-        entryNames.push_back("Astrovance/" + forwardSlashes(entries[position].first));
-    extractEntries("ORV.zip", entryNames, [&counts] {
+    std::vector<WantedEntry> wanted;
+    wanted.reserve(needed.size());
+    for (const std::size_t position : needed) {
+        const auto& [key, checksum] = entries[position];
+        wanted.push_back({"Astrovance/" + forwardSlashes(key), checksum});
+    }
+    extractEntries("ORV.zip", wanted, [&counts](bool extracted) {
         ++counts.processed;
+        if (!extracted) ++counts.failed;
         counts.handle();
     });
 
@@ -153,4 +162,14 @@ void updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
     char seconds[64];
     std::snprintf(seconds, sizeof seconds, "%f", took.count());
     logLine(std::string("The processing took: ") + seconds + " seconds");
+    if (!manifestText.body) {
+        logLine("Update incomplete: the archive's file list could not be fetched");
+        return false;
+    }
+    if (counts.failed > 0) {
+        logLine("Update incomplete: " + std::to_string(counts.failed.load()) +
+                " file(s) could not be extracted");
+        return false;
+    }
+    return true;
 }

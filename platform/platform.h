@@ -11,8 +11,11 @@ namespace platform {
 
 #ifdef _WIN32
 inline constexpr char pathSeparator = '\\';
+// The download server's setup program (a Windows installer) can update this launcher.
+inline constexpr bool setupUpdatesLauncher = true;
 #else
 inline constexpr char pathSeparator = '/';
+inline constexpr bool setupUpdatesLauncher = false;
 #endif
 
 // The user's documents folder as the system names it, or nothing when it cannot be determined.
@@ -52,6 +55,12 @@ std::optional<bool> writeGameRegistryValue(const std::string& keyPath, const std
 
 // Deletes one file; false when it could not be deleted.
 bool deleteFile(const std::u16string& path);
+
+// Claims `name` for this process until it ends, so that a second launcher of the same
+// installation can tell that the first one runs: a named mutex on Windows, a lock on a file named
+// after it in `lockFolder` elsewhere. False only when another process holds the claim; a claim
+// that cannot be made at all (no folder) is granted.
+bool claimInstance(const std::string& name, const std::string& lockFolder);
 
 // Fills the buffer from the system's secure random source.
 bool secureRandom(void* buffer, std::size_t size);

@@ -24,6 +24,7 @@ void post(const std::u16string& text) {
 
 void repairInstallation() {
     logLine("Repair Astrovance");
+    ++PatchProgress.repairs;
     IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "0.0.0");
     // A game still running holds its files; the repair goes on and the patch run restores what
     // it can.

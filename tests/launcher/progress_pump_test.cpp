@@ -9,10 +9,12 @@
 #include "core/text.h"
 #include "core/user_paths.h"
 #include "net/endpoints.h"
+#include "patch/patch_thread.h"
 #include "tests/support/fake_browser.h"
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
 #include "web/browser_host.h"
+#include "web/page_messages.h"
 
 namespace {
 
@@ -51,16 +53,25 @@ TEST_F(ProgressTick, SendsTheStatusTextsOfEachPhaseAndProgressOnlyOnThePatcherPa
     struct Case {
         std::int32_t phase;
         const char16_t *ut1, *ut2;  // nothing: no texts
+        RunOutcome outcome = Applied;
+        const char16_t* notice = u"";  // shown only behind the texts of a finished run
     };
     const Case cases[] = {
         {Idle, u"", u""},
         {Scanning, u"STEP 2/5 - Scanning >ORV< Installation...",
-         u"Please be patient while the installation is being checked."},
+         u"Please be patient while the installation is being checked.", Applied, u"Newer."},
         {Downloading, u"STEP 2/5 - Downloading >ORV< VersionFile...",
          u"Please be patient while downloading the VersionFile."},
         {Patching, u"STEP 2/5 - Patching >ORV< Installation...",
          u"Please be patient while installation is being patched."},
         {Complete, u"STEP 2/5 - Update Complete", u" Verify Installation..."},
+        {Complete, u"STEP 2/5 - Update Complete", u" Verify Installation... Newer.", Applied,
+         u"Newer."},
+        {Complete, u"STEP 2/5 - Update Incomplete",
+         u"The update could not be completed; it will be tried again at the next start.",
+         Incomplete},
+        {Complete, u"STEP 2/5 - Download Server Unreachable",
+         u"The >ORV< installation was not checked.", Unchecked},
         {9, nullptr, nullptr},
     };
     PatchProgress.step = 2;
@@ -73,6 +84,8 @@ TEST_F(ProgressTick, SendsTheStatusTextsOfEachPhaseAndProgressOnlyOnThePatcherPa
         for (const auto& c : cases) {
             browser.view.posted.clear();
             PatchProgress.phase = c.phase;
+            PatchProgress.outcome = c.outcome;
+            PatchProgress.notice.set(c.notice);
             progressTick();
             std::vector<std::u16string> expected;
             if (c.ut1) expected = {text(u"ut1", c.ut1), text(u"ut2", c.ut2)};
@@ -85,6 +98,8 @@ TEST_F(ProgressTick, SendsTheStatusTextsOfEachPhaseAndProgressOnlyOnThePatcherPa
         }
     }
     EXPECT_TRUE(browser.view.navigations.empty());
+    PatchProgress.outcome = Applied;
+    PatchProgress.notice.set(u"");
 }
 
 // The pause before the client page must not freeze the window: ticks go on sending texts and
@@ -113,6 +128,36 @@ TEST_F(ProgressTick, CompleteRunWithMatchingVersionsShowsTheClientPageAfterThePa
     progressTick();
     EXPECT_EQ(browser.view.navigations.size(), 2u);
     EXPECT_EQ(server.requests("/version.ini"), 1);
+
+    // A repair during the pause cancels the switch: the client page waits for the repair's run.
+    const WorkingFolder inInstallation(dir.path());
+    fillProgress(Complete);
+    browser.view.navigations.clear();
+    progressTick();
+    onWebMessage(nullptr, u"RepairAstrovance");
+    std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+    progressTick();
+    fillProgress(Complete);  // the repair's run has been claimed meanwhile and ended
+    ++patchRunsClaimed;
+    progressTick();
+    EXPECT_EQ(browser.view.navigations,
+              (std::vector<std::u16string>{clientPage(), patcherPageUrl(), clientPage()}))
+        << "the first client page, the repair's patcher page, then the repair's own end";
+}
+
+// A run that could not finish or check anything goes to the client page at once: there is no
+// version to compare, and asking the server again on every tick would only freeze the window.
+TEST_F(ProgressTick, IncompleteOrUncheckedRunShowsTheClientPageWithoutAskingTheServer) {
+    for (const RunOutcome outcome : {Incomplete, Unchecked}) {
+        browser.view.navigations.clear();
+        currentUrl = patcherPageUrl();
+        fillProgress(Complete);
+        PatchProgress.outcome = outcome;
+        progressTick();
+        EXPECT_EQ(browser.view.navigations, std::vector<std::u16string>{clientPage()});
+    }
+    EXPECT_EQ(server.requests("/version.ini"), 0);
+    PatchProgress.outcome = Applied;
 }
 
 // Without matching versions the version is asked on every tick; before the last step a complete

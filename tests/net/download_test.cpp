@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/patch_progress.h"
+#include "net/retry_pause.h"
 #include "net/stall_limit.h"
 #include "platform/platform.h"
 #include "tests/support/file_size_limit.h"
@@ -25,9 +26,21 @@ const std::string failed = "Failed to download file. CURL error: ";
 const std::string saved = "Download complete and file saved.";
 const std::string mismatch = "Local file hash mismatch. Deleting file to download fresh copy.";
 const std::string content = "fresh content of the file\n";
+const std::string big(50000, 'x');  // with a checksum of its own
+const std::string contentSum = "eddfe2f4", bigSum = "b5ee1fda";
 
-// One row: what the server answers for "/file", the local copy before the call, what must be on
-// disk afterwards and the log that follows the "Patched: <local path>" line.
+HttpAnswer ignoringRange(HttpAnswer made) {
+    made.ignoresRange = true;
+    return made;
+}
+HttpAnswer withHeader(HttpAnswer made, std::string name, std::string value) {
+    made.headers.emplace_back(std::move(name), std::move(value));
+    return made;
+}
+
+// One row: what the server answers for "/file", the local copy (and what an earlier launcher left
+// of its replacement) before the call, what must be on disk afterwards, the log that follows the
+// "Patched: <local path>" line, and the Range headers the server saw.
 struct DownloadCase {
     const char* name;
     std::vector<std::pair<std::string, std::vector<HttpAnswer>>> scripts;
@@ -35,31 +48,82 @@ struct DownloadCase {
     std::string expectedChecksum;
     std::string localAfter;
     std::vector<std::string> log;
-    int requests;  // of "/file"
+    std::vector<std::string> ranges;  // of "/file", one per request
     int stallSeconds = defaultStallSeconds;
+    std::optional<std::string> stagedBefore = std::nullopt;
+    int outageMs = 0;      // "/file" answers 503 this long after the first request
+    int retryUnitMs = 1;   // the pause between attempts grows from this
 };
 
 const DownloadCase downloadCases[] = {
-    {"freshFile", {{"/file", {answer(200, content)}}}, std::nullopt, "", content, {saved}, 1},
-    {"emptyBodyGivesEmptyFile", {{"/file", {answer(200)}}}, std::nullopt, "", "", {saved}, 1},
+    {"freshFile", {{"/file", {answer(200, content)}}}, std::nullopt, "", content, {saved}, {""}},
+    {"emptyBodyGivesEmptyFile", {{"/file", {answer(200)}}}, std::nullopt, "", "", {saved}, {""}},
     {"matchingCopyNotFetched", {{"/file", {answer(200, content)}}}, "abc", "352441c2", "abc",
-     {"Local file is up to date. No need to download."}, 0},
-    {"checksumComparedAsText", {{"/file", {answer(200, content)}}}, "abc", "352441C2", content,
-     {mismatch, saved}, 1},
+     {"Local file is up to date. No need to download."}, {}},
+    {"differingCopyReplaced", {{"/file", {answer(200, content)}}}, "abc", contentSum, content,
+     {mismatch, saved}, {""}},
     {"emptyChecksumAlwaysFetches", {{"/file", {answer(200, content)}}}, "abc", "", content,
-     {mismatch, saved}, 1},
-    {"emptyCopyNotHashed", {{"/file", {answer(200, content)}}}, "", "0", content, {saved}, 1},
+     {mismatch, saved}, {""}},
+    {"emptyCopyNotHashed", {{"/file", {answer(200, content)}}}, "", contentSum, content, {saved},
+     {""}},
     {"serverErrorThenOk", {{"/file", {answer(500, "broken"), answer(200, content)}}},
-     std::nullopt, "", content, {failed + "No error, HTTP code: 500", saved}, 2},
+     std::nullopt, "", content, {failed + "No error, HTTP code: 500", saved}, {"", ""}},
     {"redirectThenOk",
      {{"/file", {redirectTo("/elsewhere")}}, {"/elsewhere", {answer(200, content)}}},
-     std::nullopt, "", content, {saved}, 1},
-    {"cutOffThenOk",
-     {{"/file", {answer(200, std::string(50000, 'x'), Delivery::CutOff), answer(200, content)}}},
-     "old", "", content,
-     {mismatch, failed + "Transferred a partial file, HTTP code: 200", saved}, 2},
+     std::nullopt, "", content, {saved}, {""}},
+    // Bytes that do not match the checksum never reach the file; a checksum written in capitals
+    // is another text, so the first answer is refused too.
+    {"wrongBytesRefusedThenRight",
+     {{"/file", {answer(200, "tampered"), answer(200, content)}}}, "old", contentSum, content,
+     {mismatch, "Download refused: checksum 24997ab5 instead of " + contentSum + " for " + "<file>",
+      saved},
+     {"", ""}},
+    // A cut transfer goes on where it stopped; the checksum proves the join.
+    {"cutOffThenResumed", {{"/file", {cutAfter(big, 30000), answer(200, big)}}}, "old", bigSum,
+     big,
+     {mismatch, failed + "Transferred a partial file, HTTP code: 200",
+      "Resuming download at byte 30000", saved},
+     {"", "bytes=30000-"}},
+    {"cutTwiceResumedTwice",
+     {{"/file", {cutAfter(big, 30000), cutAfter(big, 40000), answer(200, big)}}}, std::nullopt,
+     bigSum, big,
+     {failed + "Transferred a partial file, HTTP code: 200", "Resuming download at byte 30000",
+      failed + "Transferred a partial file, HTTP code: 206", "Resuming download at byte 40000",
+      saved},
+     {"", "bytes=30000-", "bytes=40000-"}},
+    {"rangeIgnoredStartsOver",
+     {{"/file", {cutAfter(big, 30000), ignoringRange(answer(200, big))}}}, std::nullopt, bigSum,
+     big,
+     {failed + "Transferred a partial file, HTTP code: 200", "Resuming download at byte 30000",
+      saved},
+     {"", "bytes=30000-"}},
+    // A part that does not continue ours would corrupt the join: the next attempt starts over.
+    {"wrongPartStartsOver",
+     {{"/file",
+       {cutAfter(big, 30000),
+        ignoringRange(withHeader(answer(206, "yyyy"), "Content-Range", "bytes 7-10/50000")),
+        answer(200, big)}}},
+     std::nullopt, bigSum, big,
+     {failed + "Transferred a partial file, HTTP code: 200", "Resuming download at byte 30000",
+      failed + "Failed writing received data to disk/application, HTTP code: 206", saved},
+     {"", "bytes=30000-", ""}},
+    // Without a checksum nothing could prove a join: every attempt starts from the beginning.
+    {"uncheckedFileNotResumed", {{"/file", {cutAfter(big, 30000), answer(200, big)}}},
+     std::nullopt, "", big, {failed + "Transferred a partial file, HTTP code: 200", saved},
+     {"", ""}},
     {"stallThenOk", {{"/file", {answer(200, "xy", Delivery::Stall), answer(200, content)}}},
-     std::nullopt, "", content, {failed + "Timeout was reached, HTTP code: 200", saved}, 2, 1},
+     std::nullopt, "", content, {failed + "Timeout was reached, HTTP code: 200", saved},
+     {"", ""}, 1},
+    // What a launcher that was ended midway received is taken up by the next one.
+    {"leftOverPartResumed", {{"/file", {answer(200, big)}}}, "old", bigSum, big,
+     {mismatch, "Resuming download at byte 20000", saved}, {"bytes=20000-"},
+     defaultStallSeconds, big.substr(0, 20000)},
+    {"leftOverWholeFileNeedsNoTransfer", {{"/file", {answer(200, big)}}}, "old", bigSum, big,
+     {mismatch, saved}, {}, defaultStallSeconds, big},
+    // Growing pauses outlast a short outage that ten attempts in a row would not.
+    {"outageOutlasted", {{"/file", {answer(200, content)}}}, "old", contentSum, content,
+     {mismatch, failed + "No error, HTTP code: 503", failed + "No error, HTTP code: 503", saved},
+     {"", "", ""}, defaultStallSeconds, std::nullopt, 150, 100},
 };
 
 class Download : public testing::Test {
@@ -70,7 +134,10 @@ protected:
         PatchProgress.downloadName.set(u"");
         PatchProgress.fileName.set(u"");
     }
-    void TearDown() override { setStallSeconds(defaultStallSeconds); }
+    void TearDown() override {
+        setStallSeconds(defaultStallSeconds);
+        setRetryPauseUnit(std::chrono::milliseconds(1));
+    }
 
     std::vector<std::string> failures(const std::string& line, int times) {
         std::vector<std::string> log{"Patched: " + target};
@@ -88,18 +155,28 @@ class DownloadTable : public Download, public testing::WithParamInterface<Downlo
 TEST_P(DownloadTable, AnswersFileAndLog) {
     const DownloadCase& row = GetParam();
     for (const auto& [path, answers] : row.scripts) server.script(path, answers);
+    if (row.outageMs > 0) server.failFor("/file", std::chrono::milliseconds(row.outageMs), 503);
     setStallSeconds(row.stallSeconds);
+    setRetryPauseUnit(std::chrono::milliseconds(row.retryUnitMs));
     // Parent folders that do not exist yet are made by the download.
     const std::string localPath = folder.file("Astrovance/Data/file.bin");
     if (row.localBefore) writeFile(localPath, *row.localBefore);
+    if (row.stagedBefore) writeFile(localPath + ".orv-partial", *row.stagedBefore);
 
-    downloadFile(server.url("/file"), localPath, "Data/file.bin", row.expectedChecksum, false);
+    EXPECT_TRUE(downloadFile(server.url("/file"), localPath, "Data/file.bin",
+                             row.expectedChecksum, false));
 
     EXPECT_EQ(readFile(localPath), row.localAfter);
+    EXPECT_EQ(filesBelow(folder.path() / "Astrovance"), std::vector<std::string>{"Data/file.bin"})
+        << "nothing of the transfer is left beside the file";
     std::vector<std::string> expectedLog{"Patched: " + localPath};
-    expectedLog.insert(expectedLog.end(), row.log.begin(), row.log.end());
+    for (std::string line : row.log) {
+        if (const auto at = line.find("<file>"); at != std::string::npos)
+            line.replace(at, 6, localPath);
+        expectedLog.push_back(line);
+    }
     EXPECT_EQ(logMessages(), expectedLog);
-    EXPECT_EQ(server.requests("/file"), row.requests);
+    EXPECT_EQ(server.rangesAsked("/file"), row.ranges);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, DownloadTable, testing::ValuesIn(downloadCases),
@@ -117,21 +194,30 @@ TEST_F(Download, TargetThatCannotBeWrittenEndsAtOnce) {
     EXPECT_EQ(server.requests("/file"), 0);
 }
 
+// Whether the server fails or keeps sending the wrong bytes, the installed file is never touched.
 TEST_F(Download, TenFailuresTellTheUserAndEndTheProcess) {
-    server.script("/file", {answer(404, "missing")});
-
-    EXPECT_EXIT(downloadFile(server.url("/file"), target, "file.bin", "", false),
-                testing::ExitedWithCode(0),
-                "Download Failed: Connection lost!\\. Please check your internet connection and "
-                "restart the launcher\\.");
+    writeFile(target, "the good old file");
+    for (const bool wrongBytes : {false, true}) {
+        server.script("/file", {wrongBytes ? answer(200, "tampered") : answer(404, "missing")});
+        EXPECT_EXIT(downloadFile(server.url("/file"), target, "file.bin", contentSum, false),
+                    testing::ExitedWithCode(0),
+                    "Download Failed: Connection lost!\\. Please check your internet connection "
+                    "and restart the launcher\\.");
 #ifdef _WIN32
-    GTEST_SKIP() << "only the exit status and message are checked on Windows: the death test's "
-                    "child is a new process with its own test folder and server";
+        GTEST_SKIP() << "only the exit status and message are checked on Windows: the death "
+                        "test's child is a new process with its own test folder and server";
 #endif
-
-    EXPECT_EQ(logMessages(), failures(failed + "No error, HTTP code: 404", 10));
-    EXPECT_EQ(server.requests("/file"), 10);
-    EXPECT_FALSE(fs::exists(target));
+        const std::string line =
+            wrongBytes ? "Download refused: checksum 24997ab5 instead of " + contentSum + " for " + target
+                       : failed + "No error, HTTP code: 404";
+        std::vector<std::string> expected{"Patched: " + target, mismatch};
+        expected.insert(expected.end(), 10, line);
+        EXPECT_EQ(logMessages(), expected);
+        EXPECT_EQ(server.requests("/file"), 10);
+        EXPECT_EQ(readFile(target), "the good old file");
+        EXPECT_FALSE(fs::exists(target + ".orv-partial")) << "refused bytes are not kept";
+        useUserFolder(folder);
+    }
 }
 
 #ifndef _WIN32

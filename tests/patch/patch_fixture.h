@@ -31,19 +31,6 @@ inline std::string checksumText(const std::string& content) {
     return formatChecksum(hashFile(scratch.file("bytes")));
 }
 
-// Every file and link below `folder`, relative to it with "/" separators, sorted.
-inline std::vector<std::string> filesBelow(const fs::path& folder) {
-    std::vector<std::string> files;
-    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
-        if (!entry.is_symlink() && !entry.is_regular_file()) continue;
-        std::string name = pathText(entry.path().lexically_relative(folder));
-        std::replace(name.begin(), name.end(), '\\', '/');
-        files.push_back(std::move(name));
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
-
 class PatchTest : public testing::Test {
 protected:
     static fs::path made(const fs::path& folder) {

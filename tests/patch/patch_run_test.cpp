@@ -78,17 +78,31 @@ TEST_F(PatchRunTest, ClientVersionDecidesTheRunAndOnlyWhatTheRunAppliedIsRecorde
     ASSERT_EQ(clientVersion(), "1.2") << "the highest update listed, not the server's version";
     ASSERT_EQ(scanCount(), 2) << "one per update, none while current";
 
-    // No version file: start over from nothing.
+    // An update whose script did not arrive is not done: the run stops there, records the last
+    // update done and says so; the next run, with the server back, completes it.
+    setClientVersion("1.0");
+    server.script("/u/1.2/PostPatch.ini", {answer(503)});
+    patchRunMain(server.url());
+    EXPECT_EQ(clientVersion(), "1.1");
+    EXPECT_EQ(PatchProgress.outcome, Incomplete);
+    EXPECT_TRUE(logHas("Update 1.2 is incomplete and will be tried again at the next start"));
+    server.script("/u/1.2/PostPatch.ini", {answer(200)});
+    patchRunMain(server.url());
+    EXPECT_EQ(clientVersion(), "1.2");
+    EXPECT_EQ(PatchProgress.outcome, Applied);
+    ASSERT_EQ(scanCount(), 6);
+
+    // No version file (the server is down): nothing is checked or recorded, and the page moves on.
     // Regression: a run that applied nothing wrote back the version that an earlier run of the
-    // process had applied, so a reset installation passed as current.
+    // process had applied, so an installation that a repair reset passed as current.
+    setClientVersion("0.0.0");
     PatchProgress.overallProgress = 0;
     server.script("/version.ini", {answer(503)});
     patchRunMain(server.url());
     EXPECT_EQ(clientVersion(), "0.0.0");
-    EXPECT_EQ(PatchProgress.step, 0);
-    EXPECT_EQ(PatchProgress.stepCount, 0);
-    EXPECT_EQ(PatchProgress.overallProgress, 0);
-    EXPECT_EQ(scanCount(), 2) << "no scan without a version file";
+    EXPECT_EQ(PatchProgress.outcome, Unchecked);
+    EXPECT_EQ(PatchProgress.overallProgress, 100);
+    EXPECT_EQ(scanCount(), 6) << "no scan without a version file";
 
     serveVersionFile("1.1", "1.2 = other, /u/1.2/x.ini\n");
     patchRunMain(server.url());

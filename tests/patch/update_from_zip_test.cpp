@@ -2,6 +2,7 @@
 #include <archive_entry.h>
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <thread>
 
@@ -18,11 +19,12 @@ struct ZipEntry {
     std::string linkTarget = {};  // not empty: a symbolic link to this target
 };
 
-// Writes a ZIP archive of the entries in the given order.
-void writeZip(const fs::path& path, const std::vector<ZipEntry>& entries) {
+// Writes a ZIP archive of the entries in the given order, compressed unless `stored`.
+void writeZip(const fs::path& path, const std::vector<ZipEntry>& entries, bool stored = false) {
     const std::unique_ptr<archive, decltype(&archive_write_free)> zip(archive_write_new(),
                                                                       &archive_write_free);
     archive_write_set_format_zip(zip.get());
+    if (stored) archive_write_set_format_option(zip.get(), "zip", "compression", "store");
     fs::create_directories(path.parent_path());
     ASSERT_EQ(archive_write_open_filename(zip.get(), path.string().c_str()), ARCHIVE_OK) << path;
     for (const ZipEntry& item : entries) {
@@ -177,23 +179,62 @@ TEST_F(ZipUpdateTest, ProgressCountsExaminedEntriesButNotExcludedOnes) {
     EXPECT_TRUE(logHas("Number of processed data: 1"));
 }
 
-TEST_F(ZipUpdateTest, DamagedEntryFailsAloneAndAnArchiveThatCannotBeOpenedFailsEveryEntry) {
+// An entry that cannot be read whole, or whose bytes are not the update's, leaves the installed
+// file as it was and the update incomplete; the other entries are still done.
+TEST_F(ZipUpdateTest, DamagedEntryLeavesTheInstalledFileAndFailsAloneAndTheUpdate) {
     std::string text;
     for (int i = 0; text.size() < 200000; ++i)
         text += "line " + std::to_string(i * 7919 % 1000) + "\n";
-    writeZip(root / "ORV.zip", {{"Astrovance/a.txt", text}, {"Astrovance/b.txt", "bravo"}});
-    // Garble the middle of the first entry's compressed data.
-    std::string bytes = readFile(root / "ORV.zip");
-    for (std::size_t at = 200; at < 1200; ++at) bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
-    writeFile(root / "ORV.zip", bytes);
-    publishBytes(bytes, "a.txt = " + checksumText(text) + "\nb.txt = " + checksumText("bravo") + "\n");
-    update();
+    const std::string manifest =
+        "a.txt = " + checksumText(text) + "\nb.txt = " + checksumText("bravo") + "\n";
+    struct Damage {
+        const char* name;
+        bool stored;  // entries kept uncompressed, so only the CRC can tell
+        std::function<void(std::string&)> damage;
+        std::string reason;
+        bool bPresent = true;  // the archive still holds the second entry
+    };
+    const auto flipMiddle = [](std::string& bytes) {
+        for (std::size_t at = 200; at < 1200; ++at) bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
+    };
+    const Damage damages[] = {
+        {"garbled", false, flipMiddle, "Extraction failed: Astrovance/a.txt is damaged in the archive ("},
+        {"wrongCrc", true, flipMiddle, "Extraction failed: Astrovance/a.txt is damaged in the archive ("},
+        {"cutShort", false, [](std::string& bytes) { bytes.resize(bytes.size() / 3); },
+         "Extraction failed: Astrovance/a.txt is damaged in the archive (", false},
+        {"notTheUpdatesBytes", false, [](std::string&) {},
+         "Extraction refused: Astrovance/a.txt has checksum "},
+    };
+    for (const Damage& row : damages) {
+        SCOPED_TRACE(row.name);
+        useUserFolder(dir);
+        fs::remove_all(root / "Astrovance");
+        install("a.txt", "the installed a");
+        scan();
+        const std::string archived = std::string(row.name) == "notTheUpdatesBytes" ? text + "!" : text;
+        writeZip(root / "ORV.zip", {{"Astrovance/a.txt", archived}, {"Astrovance/b.txt", "bravo"}},
+                 row.stored);
+        std::string bytes = readFile(root / "ORV.zip");
+        row.damage(bytes);
+        writeFile(root / "ORV.zip", bytes);
+        publishBytes(bytes, manifest);
 
-    EXPECT_EQ(linesAfter("Patched: Astrovance/a.txt", 2),
-              (std::vector<std::string>{"Error when extracting the file",
-                                        "Patched: Astrovance/b.txt"}));
-    EXPECT_EQ(readFile(gameFile("b.txt")), "bravo");
-    EXPECT_EQ(archiveDownloads(), 0);
+        EXPECT_FALSE(updateFilesFromZip(server.url("/u/full/ORV.zip"), installationRoot));
+
+        const auto lines = linesAfter("Patched: Astrovance/a.txt", 3);
+        ASSERT_EQ(lines.size(), 3u);
+        EXPECT_EQ(lines[0], "Error when extracting the file");
+        EXPECT_EQ(lines[1].substr(0, row.reason.size()), row.reason);
+        EXPECT_EQ(lines[2], "Patched: Astrovance/b.txt");
+        EXPECT_EQ(readFile(gameFile("a.txt")), "the installed a");
+        EXPECT_EQ(fs::exists(gameFile("b.txt")), row.bPresent);
+        const std::vector<std::string> expected =
+            row.bPresent ? std::vector<std::string>{"a.txt", "b.txt"} : std::vector<std::string>{"a.txt"};
+        EXPECT_EQ(filesBelow(gameFile("")), expected) << "no staging file left";
+        EXPECT_TRUE(logHas(row.bPresent ? "Update incomplete: 1 file(s) could not be extracted"
+                                        : "Update incomplete: 2 file(s) could not be extracted"));
+    }
+    EXPECT_EQ(archiveDownloads(), 0) << "each archive matched its full.ini";
 
     fs::remove(root / "ORV.zip");
     publishBytes("not a zip file at all", "c.txt = 1\nd.txt = 2\ne.txt = 3\n");
@@ -267,7 +308,10 @@ TEST_F(ZipUpdateTest, SingleEntryExtractionRefusesClimbingAndAbsoluteEntries) {
     // Extraction errors for the refused entries, not "not found": both are in the archive.
     EXPECT_EQ(logMessages(),
               (std::vector<std::string>{
-                  "Error when extracting the file", "Error when extracting the file",
+                  "Error when extracting the file",
+                  "Extraction refused: Astrovance/../../evil lies outside the installation",
+                  "Error when extracting the file",
+                  "Extraction refused: " + absolute + " lies outside the installation",
                   "File in Versionfile not found!", "Error when opening the archive"}));
     EXPECT_FALSE(fs::exists(dir.path() / "outer" / "evil"));
     EXPECT_FALSE(fs::exists(dir.path() / "evil"));
@@ -278,6 +322,7 @@ TEST_F(ZipUpdateTest, SingleEntryExtractionRefusesClimbingAndAbsoluteEntries) {
     EXPECT_EQ(PatchProgress.phase, Patching);
 }
 
+// Only plain files come out of the archive; a link already on disk carries nothing outside.
 TEST_F(ZipUpdateTest, LinkCannotCarryALaterEntryOrKeyOutside) {
     SKIP_WITHOUT_SYMBOLIC_LINKS();
     const fs::path outside = made(dir.path() / "outside");
@@ -292,11 +337,15 @@ TEST_F(ZipUpdateTest, LinkCannotCarryALaterEntryOrKeyOutside) {
     update();
 
     EXPECT_TRUE(fs::is_empty(outside));
+    EXPECT_FALSE(fs::is_symlink(gameFile("link")));
     EXPECT_EQ(readFile(gameFile("fine.txt")), "fine");
-    EXPECT_EQ(linesAfter("Patched: Astrovance/link/evil", 1),
-              std::vector<std::string>{"Error when extracting the file"});
+    EXPECT_EQ(linesAfter("Patched: Astrovance/link", 2),
+              (std::vector<std::string>{"Error when extracting the file",
+                                        "Extraction refused: Astrovance/link is not a plain file"}));
 
-    // Once the link is on disk, later updates of either kind refuse the key that leads through it.
+    // A link put there some other way: later updates of either kind refuse the key through it.
+    fs::remove_all(gameFile("link"));
+    fs::create_directory_symlink(outside, gameFile("link"));
     update();
     serve("web/files.ini", "link/evil = 1\n");
     server.script("/u/web/link/evil", {answer(200, "escaped")});

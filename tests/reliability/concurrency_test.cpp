@@ -109,8 +109,9 @@ TEST_F(Concurrency, ProgressTextsAreAlwaysReadWhole) {
     PatchProgress.downloadName.set(u"");
 }
 
-// The page asks for a repair while a run is downloading: the run goes on to its end, the repair
-// resets the progress and sends the browser back to the patcher page, and the settings file
+// The page asks for a repair while a run is downloading: the repair resets the progress and sends
+// the browser back to the patcher page, the run ends without recording anything, and the repair's
+// own run follows on the same thread and restores what the repair deleted. The settings file
 // keeps its token.
 TEST_F(Concurrency, RepairDuringPatchRun) {
     const fs::path root = dir.path() / "Install";
@@ -151,9 +152,15 @@ TEST_F(Concurrency, RepairDuringPatchRun) {
     ASSERT_FALSE(browser.view.navigations.empty());
     EXPECT_NE(browser.view.navigations.back().find(u"/patcher/"), std::u16string::npos);
     EXPECT_EQ(IniDocument::getValue(clientSettingsPath.get(), "CLIENT", "token"), "0ddba11");
-    // The run records the version it reached after the repair's reset.
+    // Recorded by the repair's run, once the files the repair deleted are back.
     EXPECT_EQ(IniDocument::getValue(clientSettingsPath.get(), "CLIENT", "Version"),
               made.incVersion);
+    for (const auto& file : made.currentFiles)
+        EXPECT_TRUE(fs::exists(root / "Astrovance" / file.path)) << file.path;
+    const auto log = logMessages();
+    EXPECT_EQ(std::count(log.begin(), log.end(),
+                         "A repair was asked for during the run: the repair's own run follows"),
+              1);
 }
 
 }  // namespace

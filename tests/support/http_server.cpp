@@ -168,11 +168,23 @@ void resetConnection(int localPort, int peerPort) {
 }  // namespace
 
 HttpAnswer answer(int status, std::string body, Delivery delivery) {
-    return HttpAnswer{status, std::move(body), delivery, {}};
+    HttpAnswer made;
+    made.status = status;
+    made.body = std::move(body);
+    made.delivery = delivery;
+    return made;
+}
+
+HttpAnswer cutAfter(std::string body, std::size_t cutAt) {
+    HttpAnswer made = answer(200, std::move(body), Delivery::CutOff);
+    made.cutAt = cutAt;
+    return made;
 }
 
 HttpAnswer redirectTo(std::string location, int status) {
-    return HttpAnswer{status, {}, Delivery::Whole, {{"Location", std::move(location)}}};
+    HttpAnswer made = answer(status);
+    made.headers = {{"Location", std::move(location)}};
+    return made;
 }
 
 HttpServer::HttpServer() : server_(std::make_unique<httplib::Server>()) {
@@ -216,6 +228,23 @@ void HttpServer::serveFolder(const std::string& prefix, const fs::path& folder) 
     folders_.emplace_back(prefix, folder);
 }
 
+void HttpServer::failFor(const std::string& target, std::chrono::milliseconds span, int status) {
+    const std::lock_guard lock(mutex_);
+    outages_[target] = Outage{span, status, std::nullopt};
+}
+
+std::vector<std::string> HttpServer::rangesAsked(const std::string& path) const {
+    const std::lock_guard lock(mutex_);
+    const auto found = ranges_.find(path);
+    return found == ranges_.end() ? std::vector<std::string>{} : found->second;
+}
+
+bool HttpServer::writeCounted(httplib::DataSink& sink, const char* data, std::size_t size) {
+    if (!sink.write(data, size)) return false;
+    bytesSent_ += size;
+    return true;
+}
+
 int HttpServer::requests(const std::string& target) const {
     const std::lock_guard lock(mutex_);
     const auto found = counts_.find(target);
@@ -252,6 +281,7 @@ void HttpServer::handle(const httplib::Request& request, httplib::Response& resp
     {
         const std::lock_guard lock(mutex_);
         log_.push_back(withQuery);
+        ranges_[request.path].push_back(request.get_header_value("Range"));
         const int pathCount = ++counts_[request.path];
         const int exactCount = withQuery != request.path ? ++counts_[withQuery] : pathCount;
         auto script = scripts_.find(withQuery);
@@ -265,29 +295,40 @@ void HttpServer::handle(const httplib::Request& request, httplib::Response& resp
             chosen = answers[std::min<std::size_t>(static_cast<std::size_t>(index), answers.size() - 1)];
             scripted = true;
         }
+        if (const auto outage = outages_.find(request.path); outage != outages_.end()) {
+            const auto now = std::chrono::steady_clock::now();
+            if (!outage->second.began) outage->second.began = now;
+            if (now - *outage->second.began < outage->second.span) {
+                chosen = answer(outage->second.status, "unavailable");
+                scripted = true;
+            }
+        }
     }
+    // Only a whole body can be cut to a range; error pages, and servers that ignore Range, go
+    // out whole (httplib would otherwise cut any body it is given).
+    auto& ranges = const_cast<httplib::Request&>(request).ranges;
+    if (scripted && (chosen.status != 200 || chosen.ignoresRange)) ranges.clear();
     if (scripted) {
-        respond(chosen, response, request.remote_port);
-    } else if (!serveFile(request.path, response)) {
+        respond(chosen, request, response);
+    } else if (!serveFile(request.path, !ranges.empty(), response)) {
+        ranges.clear();
         response.status = 404;
         response.set_content("not found", "text/plain");
     }
 }
 
-void HttpServer::respond(const HttpAnswer& answer, httplib::Response& response, int peerPort) {
-    response.status = answer.status;
+void HttpServer::respond(const HttpAnswer& answer, const httplib::Request& request,
+                         httplib::Response& response) {
+    response.status = answer.status == 200 && !request.ranges.empty() ? 206 : answer.status;
     for (const auto& [name, value] : answer.headers) response.set_header(name, value);
     const std::string body = answer.body;
     const std::size_t half = body.size() / 2;
     switch (answer.delivery) {
-    case Delivery::Whole:
-        response.set_content(body, contentType);
-        return;
     case Delivery::Chunked:
-        response.set_chunked_content_provider(contentType, [body, half](std::size_t, httplib::DataSink& sink) {
+        response.set_chunked_content_provider(contentType, [this, body, half](std::size_t, httplib::DataSink& sink) {
             // Two chunks, so the client sees data arrive without ever learning the length.
-            sink.write(body.data(), half);
-            sink.write(body.data() + half, body.size() - half);
+            writeCounted(sink, body.data(), half);
+            writeCounted(sink, body.data() + half, body.size() - half);
             sink.done();
             return true;
         });
@@ -299,40 +340,52 @@ void HttpServer::respond(const HttpAnswer& answer, httplib::Response& response, 
     case Delivery::LongLength:
         response.set_content_provider(
             body.size() + 1000, contentType,
-            [body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-                if (offset == 0 && !body.empty()) sink.write(body.data(), body.size());
+            [this, body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                if (offset == 0 && !body.empty()) writeCounted(sink, body.data(), body.size());
                 return false;  // the rest never comes: the connection closes short
             });
         return;
     case Delivery::ShortLength:
         response.set_content_provider(
-            half, contentType, [body](std::size_t, std::size_t, httplib::DataSink& sink) {
+            half, contentType, [this, body](std::size_t, std::size_t, httplib::DataSink& sink) {
                 // All of it, past the announced end: the client must stop where it was told.
-                return sink.write(body.data(), body.size());
+                return writeCounted(sink, body.data(), body.size());
             });
         return;
     case Delivery::Endless:
         response.set_chunked_content_provider(contentType, [this, body](std::size_t, httplib::DataSink& sink) {
             const std::string piece = body.empty() ? std::string(64 * 1024, 'x') : body;
-            while (sink.write(piece.data(), piece.size())) {
+            while (writeCounted(sink, piece.data(), piece.size())) {
                 const std::lock_guard lock(mutex_);
                 if (stopping_) break;
             }
             return false;
         });
         return;
+    case Delivery::Whole:
     case Delivery::Reset:
     case Delivery::CutOff:
     case Delivery::Stall:
     case Delivery::Pause:
         break;
     }
+    if (body.empty()) {
+        response.set_content(body, contentType);
+        return;
+    }
     const Delivery delivery = answer.delivery;
+    const std::size_t cut = delivery == Delivery::Whole
+                                ? 0
+                                : std::min(answer.cutAt == std::string::npos ? half : answer.cutAt,
+                                           body.size());
+    const int peerPort = request.remote_port;
     response.set_content_provider(
         body.size(), contentType,
-        [this, body, half, delivery, peerPort](std::size_t offset, std::size_t, httplib::DataSink& sink) {
-            if (offset < half) {
-                if (!sink.write(body.data(), half)) return false;
+        [this, body, cut, delivery, peerPort](std::size_t offset, std::size_t length,
+                                              httplib::DataSink& sink) {
+            const std::size_t end = std::min(body.size(), offset + length);
+            if (delivery != Delivery::Whole && offset < cut) {
+                if (!writeCounted(sink, body.data() + offset, std::min(cut, end) - offset)) return false;
                 if (delivery == Delivery::CutOff) return false;  // the connection is closed short
                 if (delivery == Delivery::Reset) {
                     resetConnection(port_, peerPort);
@@ -343,13 +396,13 @@ void HttpServer::respond(const HttpAnswer& answer, httplib::Response& response, 
                     return false;
                 }
                 if (!waitForRelease(false)) return false;
+                offset = cut;
             }
-            const std::size_t from = std::max(offset, half);
-            return sink.write(body.data() + from, body.size() - from);
+            return offset >= end || writeCounted(sink, body.data() + offset, end - offset);
         });
 }
 
-bool HttpServer::serveFile(const std::string& path, httplib::Response& response) {
+bool HttpServer::serveFile(const std::string& path, bool ranged, httplib::Response& response) {
     fs::path file;
     {
         const std::lock_guard lock(mutex_);
@@ -370,15 +423,15 @@ bool HttpServer::serveFile(const std::string& path, httplib::Response& response)
     auto stream = std::make_shared<std::ifstream>(file, std::ios::binary);
     auto buffer = std::make_shared<std::vector<char>>(fileChunk);
     if (error || !*stream) return false;
-    response.status = 200;
+    response.status = ranged ? 206 : 200;
     // Streamed in chunks, so a large file never sits in memory as a whole.
     response.set_content_provider(
         static_cast<std::size_t>(size), contentType,
-        [stream, buffer](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
+        [this, stream, buffer](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
             stream->seekg(static_cast<std::streamoff>(offset));
             stream->read(buffer->data(), static_cast<std::streamsize>(std::min(length, fileChunk)));
             const auto got = static_cast<std::size_t>(stream->gcount());
-            return got > 0 && sink.write(buffer->data(), got);
+            return got > 0 && writeCounted(sink, buffer->data(), got);
         });
     return true;
 }

@@ -6,11 +6,15 @@
 //     EXPECT_EQ(server.requests("/version.ini"), 2);
 #pragma once
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
+#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <utility>
@@ -18,20 +22,23 @@
 
 namespace httplib {
 class Server;
+class DataSink;
 struct Request;
 struct Response;
 }  // namespace httplib
 
 // How the body of an answer reaches the client.
+// The cut of CutOff, Stall, Pause and Reset comes halfway through the body, or at `cutAt`; a
+// request for the rest of the body (Range) is answered from its start on, cut or not.
 enum class Delivery {
     Whole,    // with Content-Length, all at once
     Chunked,  // chunked transfer coding: the length is never announced
-    CutOff,   // announces the whole length, sends the first half, closes the connection
-    Stall,    // announces the whole length, sends the first half, then nothing until the client
+    CutOff,   // announces the whole length, sends up to the cut, closes the connection
+    Stall,    // announces the whole length, sends up to the cut, then nothing until the client
               // gives up (or the server stops)
-    Pause,    // announces the whole length, sends the first half, waits for release(), sends the rest
+    Pause,    // announces the whole length, sends up to the cut, waits for release(), sends the rest
     Silent,   // accepts the request and never sends a byte until the client gives up
-    Reset,    // announces the whole length, sends the first half, resets the connection (RST;
+    Reset,    // announces the whole length, sends up to the cut, resets the connection (RST;
               // on Windows the connection is only closed, as with CutOff)
     LongLength,   // announces more bytes than the body has, sends the body, closes the connection
     ShortLength,  // announces half the body's length, then sends the whole body
@@ -43,9 +50,13 @@ struct HttpAnswer {
     std::string body;
     Delivery delivery = Delivery::Whole;
     std::vector<std::pair<std::string, std::string>> headers;
+    std::size_t cutAt = std::string::npos;  // where the delivery's fault strikes; npos: halfway
+    bool ignoresRange = false;  // a 200 answer sends the whole body even to a Range request
 };
 
 HttpAnswer answer(int status, std::string body = {}, Delivery delivery = Delivery::Whole);
+// The body cut off after `cutAt` bytes (CutOff), as a proxy that drops the connection does.
+HttpAnswer cutAfter(std::string body, std::size_t cutAt);
 // A redirect to `location`, a path on the same server or a full URL.
 HttpAnswer redirectTo(std::string location, int status = 302);
 
@@ -69,8 +80,16 @@ public:
     // folder/x/y for "/files/x/y"), streamed from disk. Unknown files answer 404.
     void serveFolder(const std::string& prefix, const std::filesystem::path& folder);
 
+    // Requests for `target` that arrive within `span` of the first one get `status`, later ones
+    // its script or file, as during a short outage behind a proxy.
+    void failFor(const std::string& target, std::chrono::milliseconds span, int status);
+
     // Requests seen for a path (any query) or for an exact path-and-query.
     int requests(const std::string& target) const;
+    // The Range header of every request for a path, in arrival order ("" for none).
+    std::vector<std::string> rangesAsked(const std::string& path) const;
+    // Body bytes sent by every answer so far.
+    std::uint64_t bodyBytesSent() const { return bytesSent_; }
     // Every request target in arrival order.
     std::vector<std::string> requestLog() const;
 
@@ -79,8 +98,10 @@ public:
 
 private:
     void handle(const httplib::Request& request, httplib::Response& response);
-    bool serveFile(const std::string& path, httplib::Response& response);
-    void respond(const HttpAnswer& answer, httplib::Response& response, int peerPort);
+    bool serveFile(const std::string& path, bool ranged, httplib::Response& response);
+    void respond(const HttpAnswer& answer, const httplib::Request& request,
+                 httplib::Response& response);
+    bool writeCounted(httplib::DataSink& sink, const char* data, std::size_t size);
     // Waits until the server stops (true: stopping) or, unless `stopOnly`, until release().
     bool waitForRelease(bool stopOnly);
 
@@ -96,4 +117,12 @@ private:
     std::map<std::string, int> counts_;
     std::vector<std::string> log_;
     std::vector<std::pair<std::string, std::filesystem::path>> folders_;
+    struct Outage {
+        std::chrono::milliseconds span;
+        int status;
+        std::optional<std::chrono::steady_clock::time_point> began;
+    };
+    std::map<std::string, Outage> outages_;
+    std::map<std::string, std::vector<std::string>> ranges_;
+    std::atomic<std::uint64_t> bytesSent_{0};
 };

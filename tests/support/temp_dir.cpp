@@ -1,5 +1,6 @@
 #include "tests/support/temp_dir.h"
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <random>
@@ -66,4 +67,16 @@ std::vector<std::string> logMessages() {
         messages.push_back(separator == std::string::npos ? line : line.substr(separator + 3));
     }
     return messages;
+}
+
+std::vector<std::string> filesBelow(const std::filesystem::path& folder) {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+        if (!entry.is_symlink() && !entry.is_regular_file()) continue;
+        std::string name = pathText(entry.path().lexically_relative(folder));
+        std::replace(name.begin(), name.end(), '\\', '/');
+        files.push_back(std::move(name));
+    }
+    std::sort(files.begin(), files.end());
+    return files;
 }

@@ -24,6 +24,8 @@ std::string readFile(const std::filesystem::path& path);
 // The file as a text-mode stream reads it: Windows' CR LF line ends come back as LF.
 std::string readTextFile(const std::filesystem::path& path);
 void writeFile(const std::filesystem::path& path, const std::string& content);
+// Every file and link below `folder`, relative to it with "/" separators, sorted.
+std::vector<std::string> filesBelow(const std::filesystem::path& folder);
 
 // Makes `folder` the working folder until destroyed, whatever way the test leaves the scope.
 class WorkingFolder {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <clocale>
 #include <cstdio>
 #include <cstdlib>
@@ -12,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include "net/retry_pause.h"
 #include "platform/platform.h"
 
 namespace {
@@ -64,6 +66,9 @@ int main(int argc, char** argv) {
     unsetenv("DISPLAY");
     unsetenv("WAYLAND_DISPLAY");
 #endif
+    // Ten failed attempts of a download take milliseconds here, not a minute; the growth of the
+    // pauses is still there to be measured.
+    setRetryPauseUnit(std::chrono::milliseconds(1));
     if (!isDeathTestChild(argc, argv)) {
         testProgram = processId();
         platform::processEndObserver = failIfTheTestProgramEnds;
