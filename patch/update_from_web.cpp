@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "core/ini_document.h"
@@ -191,14 +192,29 @@ std::string forwardSlashes(std::string key) {
     return key;
 }
 
+bool isManifestText(const std::string& text) {
+    // No game file name can begin with "<", which Windows refuses in names: that is markup.
+    const auto first = text.find_first_not_of(" \t\r\n");
+    if (first != std::string::npos && text[first] == '<') return false;
+    bool pairs = false, other = false;
+    std::istringstream lines(text);
+    for (std::string line; std::getline(lines, line);) {
+        line = IniDocument::trim(line);
+        if (line.empty() || line[0] == ';' || line[0] == '#' || line[0] == '[') continue;
+        (line.find('=') != std::string::npos ? pairs : other) = true;
+    }
+    return pairs || !other;
+}
+
 unsigned updateWorkerCount() {
     return std::max(1u, std::thread::hardware_concurrency() / 2);
 }
 
 bool updateFilesFromWeb(const std::string& updateUrl, const std::string& root) {
     const FetchedDocument fetched = fetchDocument(updateUrl);
+    const bool listed = fetched.body && isManifestText(*fetched.body);
     const std::map<std::string, std::string> manifest =
-        IniDocument::parsePairs(fetched.body.value_or(""));
+        IniDocument::parsePairs(listed ? *fetched.body : std::string());
     const std::string folder = updateFolder(updateUrl);
     const std::string gameFolder = resolvedGameFolder(root);
     const ScanIndex index = indexScannedFiles(scannedFiles);
@@ -228,8 +244,8 @@ bool updateFilesFromWeb(const std::string& updateUrl, const std::string& root) {
     }
     PatchProgress.overallProgress.exchange(100);
     logLine("Total number of data to be processed: " + std::to_string(manifest.size()));
-    if (!fetched.body) {
-        logLine("Update incomplete: its file list could not be fetched from " + updateUrl);
+    if (!listed) {
+        logLine("Update incomplete: no file list could be read from " + updateUrl);
         return false;
     }
     if (failedCount > 0) {

@@ -53,5 +53,9 @@ std::string updateFolder(const std::string& updateUrl);
 // The key with every "\" turned into "/", as the server and the archive name the file.
 std::string forwardSlashes(std::string key);
 
+// False for what cannot be a file list: markup (a server's error page answered with 200), or text
+// without a single pair. Such a body must not pass for a list of no files.
+bool isManifestText(const std::string& text);
+
 // Half the logical processors, at least one: the updates leave room for the transfer itself.
 unsigned updateWorkerCount();

@@ -101,8 +101,9 @@ bool updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
     logLine("Starting ZIP Extraction");
 
     const FetchedDocument manifestText = fetchDocument(folder + "/hashes.ini");
+    const bool listed = manifestText.body && isManifestText(*manifestText.body);
     const std::map<std::string, std::string> manifest =
-        IniDocument::parsePairs(manifestText.body.value_or(""));
+        IniDocument::parsePairs(listed ? *manifestText.body : std::string());
     const std::map<std::string, std::string> fullInfo =
         IniDocument::parsePairs(fetchUrl(folder + "/full.ini"));
     const auto fullZip = fullInfo.find("full.zip");
@@ -162,8 +163,8 @@ bool updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
     char seconds[64];
     std::snprintf(seconds, sizeof seconds, "%f", took.count());
     logLine(std::string("The processing took: ") + seconds + " seconds");
-    if (!manifestText.body) {
-        logLine("Update incomplete: the archive's file list could not be fetched");
+    if (!listed) {
+        logLine("Update incomplete: no file list could be read from " + folder + "/hashes.ini");
         return false;
     }
     if (counts.failed > 0) {
