@@ -34,14 +34,22 @@ std::int64_t steadyNanoseconds() {
 
 std::u16string webServicePage(const char* path) { return toWide(webServiceUrl + path); }
 
-// Text from a page for the log: one line, at most `limit` characters.
+// Text from a page for the log: one line, at most `limit` characters, nothing the conversion to
+// the log's code page would refuse.
 std::string logText(std::u16string_view text, std::size_t limit) {
+    const auto high = [](char16_t c) { return c >= 0xD800 && c < 0xDC00; };
+    const auto low = [](char16_t c) { return c >= 0xDC00 && c < 0xE000; };
     std::u16string line;
-    for (const char16_t c : text.substr(0, limit)) {
-        const bool breaksLine = c < u' ' || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029;
-        line += breaksLine ? u'?' : c;
+    for (std::size_t i = 0; i < text.size() && i < limit; ++i) {
+        const char16_t c = text[i];
+        if (high(c) && i + 1 < text.size() && i + 1 < limit && low(text[i + 1])) {
+            line += text.substr(i++, 2);
+            continue;
+        }
+        const bool unfit = c < u' ' || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029 ||
+                           high(c) || low(c);
+        line += unfit ? u'?' : c;
     }
-    if (!line.empty() && line.back() >= 0xD800 && line.back() < 0xDC00) line.pop_back();
     return toNarrow(line) + (text.size() > limit ? "..." : "");
 }
 

@@ -107,6 +107,8 @@ const Sender senders[] = {
      u"close\r\n2025-05-17 12:03:56 - Repair Astrovance and then many more words than fit",
      "Page message from http://127.0.0.1:47810 ignored: close??2025-05-17 12:03:56 - Repair "
      "Astrovance and then many..."},
+    {"http://127.0.0.1:47811", u"http://127.0.0.1:47810/", u"half \xDE80 pairs \xD83D",
+     "Page message from http://127.0.0.1:47810 ignored: half ? pairs ?"},
     {"http://127.0.0.1:47811", u"http://127.0.0.1:47810/", nullptr,
      "Page message from http://127.0.0.1:47810 ignored: (not a string)"},
     {"https://Orv.Example", u"https://orv.example:443/launcher_client/index.php", u"loadMore",
