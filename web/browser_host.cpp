@@ -1,6 +1,8 @@
 #include "web/browser_host.h"
 
+#include <algorithm>
 #include <chrono>
+#include <string_view>
 #include <thread>
 
 #include "core/log.h"
@@ -11,9 +13,11 @@
 #include "game/settings_sync.h"
 #include "net/endpoints.h"
 #include "patch/patch_thread.h"
+#include "platform/platform.h"
 #include "web/browser_view.h"
 #include "web/page_messages.h"
 #include "web/report_feed.h"
+#include "web/web_origin.h"
 
 HostWindow* mainWindow = nullptr;
 BrowserView* webView = nullptr;
@@ -29,6 +33,46 @@ std::int64_t steadyNanoseconds() {
 }
 
 std::u16string webServicePage(const char* path) { return toWide(webServiceUrl + path); }
+
+// Text from a page for the log: one line, at most `limit` characters, nothing the conversion to
+// the log's code page would refuse.
+std::string logText(std::u16string_view text, std::size_t limit) {
+    const auto high = [](char16_t c) { return c >= 0xD800 && c < 0xDC00; };
+    const auto low = [](char16_t c) { return c >= 0xDC00 && c < 0xE000; };
+    std::u16string line;
+    for (std::size_t i = 0; i < text.size() && i < limit; ++i) {
+        const char16_t c = text[i];
+        if (high(c) && i + 1 < text.size() && i + 1 < limit && low(text[i + 1])) {
+            line += text.substr(i++, 2);
+            continue;
+        }
+        const bool unfit = c < u' ' || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029 ||
+                           high(c) || low(c);
+        line += unfit ? u'?' : c;
+    }
+    return toNarrow(line) + (text.size() > limit ? "..." : "");
+}
+
+std::string senderText(const std::u16string& source) {
+    if (const auto origin = webOrigin(source)) return originText(*origin);
+    return source.empty() ? "an unknown page" : logText(source, 40);
+}
+
+void openOutside(const std::u16string& url) {
+    // Browsers hand out URLs with blanks and quotes escaped; one that still holds them does not
+    // go to the shell.
+    const bool plain = std::all_of(url.begin(), url.end(),
+                                   [](char16_t c) { return c > u' ' && c < 0x7F && c != u'"'; });
+    if (!webOrigin(url) || !plain) {
+        logLine("Refused to open " + logText(url, 100));
+        return;
+    }
+    logLine("Opening in the browser: " + logText(url, 100));
+    if (browserOpener)
+        browserOpener(url);
+    else
+        platform::shellOpen(url);
+}
 
 }  // namespace
 
@@ -64,6 +108,28 @@ void onNavigationCompleted() {
     }
 }
 
-void onWebMessageReceived(const std::optional<std::u16string>& message) {
+void onWebMessageReceived(const std::u16string& source,
+                          const std::optional<std::u16string>& message) {
+    if (!isWebServiceOrigin(source)) {
+        logLine("Page message from " + senderText(source) + " ignored: " +
+                (message ? logText(*message, 60) : "(not a string)"));
+        return;
+    }
     if (message) onWebMessage(mainWindow, *message);
 }
+
+bool onTopLevelNavigation(const std::u16string& url) {
+    if (isWebServiceOrigin(url)) return true;
+    openOutside(url);
+    return false;
+}
+
+bool onFrameNavigation(const std::u16string& url) {
+    const std::string scheme = urlScheme(url);
+    for (const char* framed : {"http", "https", "about", "data", "blob"})
+        if (scheme == framed) return true;
+    logLine("Refused to open " + logText(url, 100));
+    return false;
+}
+
+void onNewWindowRequested(const std::u16string& url) { openOutside(url); }

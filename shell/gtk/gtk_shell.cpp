@@ -161,15 +161,72 @@ void onLoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer) {
     if (event == WEBKIT_LOAD_FINISHED) onNavigationCompleted();
 }
 
-void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer) {
+void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, gpointer browser) {
+    // Only the top frame reaches the handler, so the page shown now is the one that posted.
+    const std::u16string source = utf16(webkit_web_view_get_uri(WEBKIT_WEB_VIEW(browser)));
     JSCValue* value = webkit_javascript_result_get_js_value(result);
     if (!jsc_value_is_string(value)) {
-        onWebMessageReceived(std::nullopt);
+        onWebMessageReceived(source, std::nullopt);
         return;
     }
     char* text = jsc_value_to_string(value);
-    onWebMessageReceived(utf16(text));
+    onWebMessageReceived(source, utf16(text));
     g_free(text);
+}
+
+void addTopFrameScript(WebKitUserContentManager* content, const char* source, const char* world) {
+    WebKitUserScript* script =
+        world ? webkit_user_script_new_for_world(source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                                 WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
+                                                 world, nullptr, nullptr)
+              : webkit_user_script_new(source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                       WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr,
+                                       nullptr);
+    webkit_user_content_manager_add_script(content, script);
+    webkit_user_script_unref(script);
+}
+
+void connectPageBridge(WebKitWebView* browser) {
+    WebKitUserContentManager* content = webkit_web_view_get_user_content_manager(browser);
+    addTopFrameScript(content, webviewBridgeScript, nullptr);
+    addTopFrameScript(content, bridgeRelayScript, bridgeWorldName);
+    g_signal_connect(content, "script-message-received::orv", G_CALLBACK(onScriptMessage), browser);
+    webkit_user_content_manager_register_script_message_handler_in_world(content, "orv",
+                                                                         bridgeWorldName);
+}
+
+const char* navigationUri(WebKitPolicyDecision* decision) {
+    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    return webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+}
+
+// WebKitGTK asks about the navigations of every frame without saying which frame navigates. The
+// top frame's become known when its document's response arrives, and are decided there, before
+// anything of that document runs or shows.
+gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                        WebKitPolicyDecisionType type, gpointer) {
+    bool goOn = true;
+    switch (type) {
+        case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION:
+            goOn = onFrameNavigation(utf16(navigationUri(decision)));
+            break;
+        case WEBKIT_POLICY_DECISION_TYPE_NEW_WINDOW_ACTION:
+            onNewWindowRequested(utf16(navigationUri(decision)));
+            goOn = false;
+            break;
+        case WEBKIT_POLICY_DECISION_TYPE_RESPONSE: {
+            auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+            if (webkit_response_policy_decision_is_main_frame_main_resource(response)) {
+                WebKitURIRequest* request = webkit_response_policy_decision_get_request(response);
+                goOn = onTopLevelNavigation(utf16(webkit_uri_request_get_uri(request)));
+            }
+            break;
+        }
+    }
+    if (goOn) return FALSE;  // WebKit's own decision, as before
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
 }
 
 }  // namespace
@@ -203,16 +260,10 @@ int runLauncherWindow() {
                      nullptr);
 
     WebKitUserContentManager* content = webkit_user_content_manager_new();
-    WebKitUserScript* bridge = webkit_user_script_new(
-        webviewBridgeScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-        WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
-    webkit_user_content_manager_add_script(content, bridge);
-    webkit_user_script_unref(bridge);
-    g_signal_connect(content, "script-message-received::orv", G_CALLBACK(onScriptMessage), nullptr);
-    webkit_user_content_manager_register_script_message_handler(content, "orv");
-
     GtkWidget* browser = webkit_web_view_new_with_user_content_manager(content);
     g_object_unref(content);
+    connectPageBridge(WEBKIT_WEB_VIEW(browser));
+    g_signal_connect(browser, "decide-policy", G_CALLBACK(onDecidePolicy), nullptr);
     // The browser covers the client area but a 2-pixel rim, and follows the window's size.
     gtk_widget_set_margin_start(browser, browserInset);
     gtk_widget_set_margin_end(browser, browserInset);

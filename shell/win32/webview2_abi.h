@@ -27,10 +27,14 @@ struct ICoreWebView2Controller;
 struct ICoreWebView2Environment;
 struct ICoreWebView2EnvironmentOptions;
 struct ICoreWebView2NavigationCompletedEventArgs;
+struct ICoreWebView2NavigationStartingEventArgs;
+struct ICoreWebView2NewWindowRequestedEventArgs;
 struct ICoreWebView2WebMessageReceivedEventArgs;
 struct ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler;
 struct ICoreWebView2CreateCoreWebView2ControllerCompletedHandler;
 struct ICoreWebView2NavigationCompletedEventHandler;
+struct ICoreWebView2NavigationStartingEventHandler;
+struct ICoreWebView2NewWindowRequestedEventHandler;
 struct ICoreWebView2WebMessageReceivedEventHandler;
 
 // Unused slots are plain pointers: they only keep the used ones in place.
@@ -68,6 +72,26 @@ struct ICoreWebView2NavigationCompletedEventHandler {
 };
 ORV_SLOT(ICoreWebView2NavigationCompletedEventHandler, Invoke, 3);
 
+struct ICoreWebView2NavigationStartingEventHandlerVtbl {
+    ORV_IUNKNOWN_SLOTS(ICoreWebView2NavigationStartingEventHandler);
+    ORV_COM_METHOD(Invoke, ICoreWebView2NavigationStartingEventHandler*, ICoreWebView2* sender,
+                   ICoreWebView2NavigationStartingEventArgs* args);
+};
+struct ICoreWebView2NavigationStartingEventHandler {
+    const ICoreWebView2NavigationStartingEventHandlerVtbl* lpVtbl;
+};
+ORV_SLOT(ICoreWebView2NavigationStartingEventHandler, Invoke, 3);
+
+struct ICoreWebView2NewWindowRequestedEventHandlerVtbl {
+    ORV_IUNKNOWN_SLOTS(ICoreWebView2NewWindowRequestedEventHandler);
+    ORV_COM_METHOD(Invoke, ICoreWebView2NewWindowRequestedEventHandler*, ICoreWebView2* sender,
+                   ICoreWebView2NewWindowRequestedEventArgs* args);
+};
+struct ICoreWebView2NewWindowRequestedEventHandler {
+    const ICoreWebView2NewWindowRequestedEventHandlerVtbl* lpVtbl;
+};
+ORV_SLOT(ICoreWebView2NewWindowRequestedEventHandler, Invoke, 3);
+
 struct ICoreWebView2WebMessageReceivedEventHandlerVtbl {
     ORV_IUNKNOWN_SLOTS(ICoreWebView2WebMessageReceivedEventHandler);
     ORV_COM_METHOD(Invoke, ICoreWebView2WebMessageReceivedEventHandler*, ICoreWebView2* sender,
@@ -91,6 +115,46 @@ struct ICoreWebView2NavigationCompletedEventArgs {
 };
 ORV_SLOT(ICoreWebView2NavigationCompletedEventArgs, get_IsSuccess, 3);
 ORV_SLOT(ICoreWebView2NavigationCompletedEventArgs, get_NavigationId, 5);
+
+struct ICoreWebView2NavigationStartingEventArgsVtbl {
+    ORV_IUNKNOWN_SLOTS(ICoreWebView2NavigationStartingEventArgs);
+    ORV_COM_METHOD(get_Uri, ICoreWebView2NavigationStartingEventArgs*, LPWSTR* uri);
+    ORV_COM_METHOD(get_IsUserInitiated, ICoreWebView2NavigationStartingEventArgs*,
+                   BOOL* isUserInitiated);
+    ORV_COM_METHOD(get_IsRedirected, ICoreWebView2NavigationStartingEventArgs*, BOOL* isRedirected);
+    UnusedSlot get_RequestHeaders;
+    ORV_COM_METHOD(get_Cancel, ICoreWebView2NavigationStartingEventArgs*, BOOL* cancel);
+    ORV_COM_METHOD(put_Cancel, ICoreWebView2NavigationStartingEventArgs*, BOOL cancel);
+    ORV_COM_METHOD(get_NavigationId, ICoreWebView2NavigationStartingEventArgs*, UINT64* id);
+};
+struct ICoreWebView2NavigationStartingEventArgs {
+    const ICoreWebView2NavigationStartingEventArgsVtbl* lpVtbl;
+};
+ORV_SLOT(ICoreWebView2NavigationStartingEventArgs, get_Uri, 3);
+ORV_SLOT(ICoreWebView2NavigationStartingEventArgs, get_RequestHeaders, 6);
+ORV_SLOT(ICoreWebView2NavigationStartingEventArgs, put_Cancel, 8);
+ORV_SLOT(ICoreWebView2NavigationStartingEventArgs, get_NavigationId, 9);
+
+struct ICoreWebView2NewWindowRequestedEventArgsVtbl {
+    ORV_IUNKNOWN_SLOTS(ICoreWebView2NewWindowRequestedEventArgs);
+    ORV_COM_METHOD(get_Uri, ICoreWebView2NewWindowRequestedEventArgs*, LPWSTR* uri);
+    UnusedSlot put_NewWindow;
+    UnusedSlot get_NewWindow;
+    // Handled without a new window: no window opens and window.open gives the page a dummy.
+    ORV_COM_METHOD(put_Handled, ICoreWebView2NewWindowRequestedEventArgs*, BOOL handled);
+    ORV_COM_METHOD(get_Handled, ICoreWebView2NewWindowRequestedEventArgs*, BOOL* handled);
+    ORV_COM_METHOD(get_IsUserInitiated, ICoreWebView2NewWindowRequestedEventArgs*,
+                   BOOL* isUserInitiated);
+    UnusedSlot GetDeferral;
+    UnusedSlot get_WindowFeatures;
+};
+struct ICoreWebView2NewWindowRequestedEventArgs {
+    const ICoreWebView2NewWindowRequestedEventArgsVtbl* lpVtbl;
+};
+ORV_SLOT(ICoreWebView2NewWindowRequestedEventArgs, get_Uri, 3);
+ORV_SLOT(ICoreWebView2NewWindowRequestedEventArgs, put_Handled, 6);
+ORV_SLOT(ICoreWebView2NewWindowRequestedEventArgs, get_IsUserInitiated, 8);
+ORV_SLOT(ICoreWebView2NewWindowRequestedEventArgs, get_WindowFeatures, 10);
 
 struct ICoreWebView2WebMessageReceivedEventArgsVtbl {
     ORV_IUNKNOWN_SLOTS(ICoreWebView2WebMessageReceivedEventArgs);
@@ -167,8 +231,10 @@ struct ICoreWebView2Vtbl {
     ORV_COM_METHOD(get_Source, ICoreWebView2*, LPWSTR* uri);
     ORV_COM_METHOD(Navigate, ICoreWebView2*, LPCWSTR uri);
     ORV_COM_METHOD(NavigateToString, ICoreWebView2*, LPCWSTR htmlContent);
-    UnusedSlot add_NavigationStarting;
-    UnusedSlot remove_NavigationStarting;
+    ORV_COM_METHOD(add_NavigationStarting, ICoreWebView2*,
+                   ICoreWebView2NavigationStartingEventHandler* handler,
+                   EventRegistrationToken* token);
+    ORV_COM_METHOD(remove_NavigationStarting, ICoreWebView2*, EventRegistrationToken token);
     UnusedSlot add_ContentLoading;
     UnusedSlot remove_ContentLoading;
     UnusedSlot add_SourceChanged;
@@ -200,12 +266,26 @@ struct ICoreWebView2Vtbl {
                    ICoreWebView2WebMessageReceivedEventHandler* handler,
                    EventRegistrationToken* token);
     ORV_COM_METHOD(remove_WebMessageReceived, ICoreWebView2*, EventRegistrationToken token);
+    UnusedSlot CallDevToolsProtocolMethod;
+    UnusedSlot get_BrowserProcessId;
+    UnusedSlot get_CanGoBack;
+    UnusedSlot get_CanGoForward;
+    UnusedSlot GoBack;
+    UnusedSlot GoForward;
+    UnusedSlot GetDevToolsProtocolEventReceiver;
+    UnusedSlot Stop;
+    ORV_COM_METHOD(add_NewWindowRequested, ICoreWebView2*,
+                   ICoreWebView2NewWindowRequestedEventHandler* handler,
+                   EventRegistrationToken* token);
+    ORV_COM_METHOD(remove_NewWindowRequested, ICoreWebView2*, EventRegistrationToken token);
 };
 struct ICoreWebView2 {
     const ICoreWebView2Vtbl* lpVtbl;
 };
 ORV_SLOT(ICoreWebView2, get_Source, 4);
 ORV_SLOT(ICoreWebView2, Navigate, 5);
+ORV_SLOT(ICoreWebView2, add_NavigationStarting, 7);
+ORV_SLOT(ICoreWebView2, remove_NavigationStarting, 8);
 ORV_SLOT(ICoreWebView2, add_NavigationCompleted, 15);
 ORV_SLOT(ICoreWebView2, remove_FrameNavigationCompleted, 20);
 ORV_SLOT(ICoreWebView2, remove_ProcessFailed, 26);
@@ -214,6 +294,10 @@ ORV_SLOT(ICoreWebView2, Reload, 31);
 ORV_SLOT(ICoreWebView2, PostWebMessageAsString, 33);
 ORV_SLOT(ICoreWebView2, add_WebMessageReceived, 34);
 ORV_SLOT(ICoreWebView2, remove_WebMessageReceived, 35);
+ORV_SLOT(ICoreWebView2, CallDevToolsProtocolMethod, 36);
+ORV_SLOT(ICoreWebView2, Stop, 43);
+ORV_SLOT(ICoreWebView2, add_NewWindowRequested, 44);
+ORV_SLOT(ICoreWebView2, remove_NewWindowRequested, 45);
 
 static_assert(sizeof(EventRegistrationToken) == 8, "EventRegistrationToken is one INT64");
 static_assert(sizeof(RECT) == 16 && sizeof(BOOL) == 4, "put_Bounds passes 16 bytes of RECT");
@@ -236,6 +320,14 @@ inline constexpr IID IID_ICoreWebView2NavigationCompletedEventHandler = {
     0xd33a35bf, 0x1c49, 0x4f98, {0x93, 0xab, 0x00, 0x6e, 0x05, 0x33, 0xfe, 0x1c}};
 inline constexpr IID IID_ICoreWebView2NavigationCompletedEventArgs = {
     0x30d68b7d, 0x20d9, 0x4752, {0xa9, 0xca, 0xec, 0x84, 0x48, 0xfb, 0xb5, 0xc1}};
+inline constexpr IID IID_ICoreWebView2NavigationStartingEventHandler = {
+    0x9adbe429, 0xf36d, 0x432b, {0x9d, 0xdc, 0xf8, 0x88, 0x1f, 0xbd, 0x76, 0xe3}};
+inline constexpr IID IID_ICoreWebView2NavigationStartingEventArgs = {
+    0x5b495469, 0xe119, 0x438a, {0x9b, 0x18, 0x76, 0x04, 0xf2, 0x5f, 0x2e, 0x49}};
+inline constexpr IID IID_ICoreWebView2NewWindowRequestedEventHandler = {
+    0xd4c185fe, 0xc81c, 0x4989, {0x97, 0xaf, 0x2d, 0x3f, 0xa7, 0xab, 0x56, 0x51}};
+inline constexpr IID IID_ICoreWebView2NewWindowRequestedEventArgs = {
+    0x34acb11c, 0xfc37, 0x4418, {0x91, 0x32, 0xf9, 0xc2, 0x1d, 0x1e, 0xaf, 0xb9}};
 inline constexpr IID IID_ICoreWebView2WebMessageReceivedEventHandler = {
     0x57213f19, 0x00e6, 0x49fa, {0x8e, 0x07, 0x89, 0x8e, 0xa0, 0x1e, 0xcb, 0xd2}};
 inline constexpr IID IID_ICoreWebView2WebMessageReceivedEventArgs = {

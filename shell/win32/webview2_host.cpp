@@ -29,6 +29,12 @@ HRESULT STDMETHODCALLTYPE navigationCompleted(ICoreWebView2NavigationCompletedEv
 HRESULT STDMETHODCALLTYPE webMessageReceived(ICoreWebView2WebMessageReceivedEventHandler* self,
                                              ICoreWebView2* sender,
                                              ICoreWebView2WebMessageReceivedEventArgs* args);
+HRESULT STDMETHODCALLTYPE navigationStarting(ICoreWebView2NavigationStartingEventHandler* self,
+                                             ICoreWebView2* sender,
+                                             ICoreWebView2NavigationStartingEventArgs* args);
+HRESULT STDMETHODCALLTYPE newWindowRequested(ICoreWebView2NewWindowRequestedEventHandler* self,
+                                             ICoreWebView2* sender,
+                                             ICoreWebView2NewWindowRequestedEventArgs* args);
 
 // One handler interface with its reference count and the window it works for. `com` comes first,
 // so the interface pointer the runtime holds is the object's address.
@@ -81,6 +87,14 @@ using MessageHandler =
     Handler<ICoreWebView2WebMessageReceivedEventHandler,
             ICoreWebView2WebMessageReceivedEventHandlerVtbl,
             IID_ICoreWebView2WebMessageReceivedEventHandler, webMessageReceived>;
+using NavigationStartingHandler =
+    Handler<ICoreWebView2NavigationStartingEventHandler,
+            ICoreWebView2NavigationStartingEventHandlerVtbl,
+            IID_ICoreWebView2NavigationStartingEventHandler, navigationStarting>;
+using NewWindowHandler =
+    Handler<ICoreWebView2NewWindowRequestedEventHandler,
+            ICoreWebView2NewWindowRequestedEventHandlerVtbl,
+            IID_ICoreWebView2NewWindowRequestedEventHandler, newWindowRequested>;
 
 // --- the view as the launcher's logic sees it ---
 
@@ -93,6 +107,14 @@ std::u16string adoptRuntimeText(LPWSTR text) {
     std::u16string copy = text ? std::u16string(reinterpret_cast<const char16_t*>(text)) : u"";
     CoTaskMemFree(text);
     return copy;
+}
+
+// A text the runtime hands out through `get`; empty when it has none to give.
+template <typename Args, typename Getter>
+std::u16string runtimeText(Args* args, Getter get) {
+    LPWSTR text = nullptr;
+    if (!args || FAILED((args->lpVtbl->*get)(args, &text))) return u"";
+    return adoptRuntimeText(text);
 }
 
 class EdgeView : public BrowserView {
@@ -203,8 +225,12 @@ HRESULT STDMETHODCALLTYPE controllerCompleted(
     edgeView.attach(view);
 
     resizeWebView(window);
-    onBrowserReady(&edgeView);
+    // In place before the first page: no navigation passes unchecked.
     EventRegistrationToken token{};
+    view->lpVtbl->add_NavigationStarting(view, NavigationStartingHandler::make(window).get(),
+                                         &token);
+    view->lpVtbl->add_NewWindowRequested(view, NewWindowHandler::make(window).get(), &token);
+    onBrowserReady(&edgeView);
     view->lpVtbl->add_WebMessageReceived(view, MessageHandler::make(window).get(), &token);
     resizeWebView(window);
     view->lpVtbl->add_NavigationCompleted(view, NavigationHandler::make(window).get(), &token);
@@ -222,12 +248,34 @@ HRESULT STDMETHODCALLTYPE navigationCompleted(ICoreWebView2NavigationCompletedEv
 HRESULT STDMETHODCALLTYPE webMessageReceived(ICoreWebView2WebMessageReceivedEventHandler*,
                                              ICoreWebView2*,
                                              ICoreWebView2WebMessageReceivedEventArgs* args) {
+    // An unknown sender is nobody's: the logic ignores its message.
+    const std::u16string source =
+        runtimeText(args, &ICoreWebView2WebMessageReceivedEventArgsVtbl::get_Source);
     LPWSTR text = nullptr;
     if (!args || FAILED(args->lpVtbl->TryGetWebMessageAsString(args, &text))) {
-        onWebMessageReceived(std::nullopt);
+        onWebMessageReceived(source, std::nullopt);
         return S_OK;
     }
-    onWebMessageReceived(adoptRuntimeText(text));
+    onWebMessageReceived(source, adoptRuntimeText(text));
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE navigationStarting(ICoreWebView2NavigationStartingEventHandler*,
+                                             ICoreWebView2*,
+                                             ICoreWebView2NavigationStartingEventArgs* args) {
+    const std::u16string uri =
+        runtimeText(args, &ICoreWebView2NavigationStartingEventArgsVtbl::get_Uri);
+    if (!onTopLevelNavigation(uri) && args) args->lpVtbl->put_Cancel(args, TRUE);
+    return S_OK;
+}
+
+HRESULT STDMETHODCALLTYPE newWindowRequested(ICoreWebView2NewWindowRequestedEventHandler*,
+                                             ICoreWebView2*,
+                                             ICoreWebView2NewWindowRequestedEventArgs* args) {
+    if (!args) return S_OK;
+    // Handled without a window of ours: the runtime opens none.
+    args->lpVtbl->put_Handled(args, TRUE);
+    onNewWindowRequested(runtimeText(args, &ICoreWebView2NewWindowRequestedEventArgsVtbl::get_Uri));
     return S_OK;
 }
 

@@ -1,6 +1,6 @@
 // The launcher window's Edge browser, made through WebView2Loader.dll beside the executable. The
-// host only translates: what a ready browser, a loaded page or a page message means is decided in
-// web/browser_host.
+// host only translates: what a ready browser, a loaded page, a page message, a navigation or a
+// request for a new window means is decided in web/browser_host.
 #pragma once
 
 #include <windows.h>

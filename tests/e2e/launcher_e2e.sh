@@ -65,8 +65,17 @@ command() { echo "$1" >>"$driver/commands"; }
 log_has() { cat "$user_folder"/Logs/*.log 2>/dev/null | grep -qF -- "$1"; }
 ini() { sed -n "/^\[$2\]/,/^\[/p" "$1" | grep -m1 "^$3=" | cut -d= -f2-; }
 
+# The desktop's browser: a stand-in xdg-open first on the launcher's PATH notes what it is given.
+mkdir -p "$work/bin"
+cat >"$work/bin/xdg-open" <<EOF
+#!/bin/sh
+printf '%s\n' "\$1" >>"$work/opened"
+EOF
+chmod +x "$work/bin/xdg-open"
+
 start_launcher() {
-  (cd "$install" && HOME=$home exec "$launcher" "$@") >"$work/launcher.out" 2>&1 &
+  (cd "$install" && HOME=$home PATH="$work/bin:$PATH" exec "$launcher" "$@") \
+    >"$work/launcher.out" 2>&1 &
   launcher_pid=$!
   pids+=("$launcher_pid")
 }
@@ -91,6 +100,30 @@ check "account stored" test -n "$(ini "$settings" MPID MPAccountName)"
 check "game registry holds the account" \
   test "$(ini "$user_folder/GameRegistry.ini" 'Software\\Microsoft\\Microsoft Games\\Astrovance\\1.0' MPAccountName)" = \
        "$(ini "$settings" MPID MPAccountName)"
+
+# Another site stays out of the launcher: a link to it goes to the desktop's browser while the
+# client page stays (the next steps still drive it), and a frame of it inside the client page
+# cannot command the launcher.
+elsewhere=http://127.0.0.1:47810/elsewhere.html
+cat >"$server/elsewhere.html" <<'EOF'
+<!doctype html><title>Elsewhere</title><script>
+try { window.webkit.messageHandlers.orv.postMessage('close'); } catch (error) {}
+try { window.chrome.webview.postMessage('close'); } catch (error) {}
+try { top.chrome.webview.postMessage('close'); } catch (error) {}
+fetch('http://127.0.0.1:47811/e2e/seen',
+      { method: 'POST', mode: 'no-cors', body: 'elsewhere posted close' });
+</script>
+EOF
+command "navigate $elsewhere"
+check "a link to another site opens in the desktop's browser" \
+  wait_for 20 grep -qxF "$elsewhere" "$work/opened"
+check "the link is logged" log_has "Opening in the browser: $elsewhere"
+# The driver follows javascript: like any other address: here it adds the frame to the page.
+add_frame="document.body.appendChild(document.createElement('iframe')).src='$elsewhere'"
+command "navigate javascript:void($add_frame)"
+check "a frame of another site ran in the client page" wait_for 20 seen "elsewhere posted close"
+sleep 1
+check "a frame of another site cannot close the launcher" kill -0 "$launcher_pid"
 
 # 2. Start: the stand-in game runs with the parameters the settings select, and carries the
 #    always-on patch.

@@ -114,4 +114,84 @@ TEST_F(BrowserHost, ReportPageGetsTheManifestAndOtherPagesDoNothing) {
     EXPECT_EQ(browser.view.posted.size(), 2u);
 }
 
+// Only the web service's pages stay in the launcher's window, where the player has no address
+// bar; other web pages go to the desktop's browser and anything else nowhere. Frames of a page
+// may show other sites.
+enum class Asked { Page, Frame, Window };
+
+struct Navigation {
+    Asked asked;
+    const char16_t* url;
+    bool goesOn;       // the browser may go on (a new window never does)
+    const char* line;  // the log line; null for none
+    bool opened;       // handed to the desktop's browser
+};
+
+const Navigation navigations[] = {
+    {Asked::Page, u"http://127.0.0.1:47811/patcher", true, nullptr, false},
+    {Asked::Page, u"http://127.0.0.1:47811/launcher_client/index.php?token=c0ffee", true, nullptr,
+     false},
+    {Asked::Page, u"http://127.0.0.1:47810/forum/", false,
+     "Opening in the browser: http://127.0.0.1:47810/forum/", true},
+    {Asked::Page, u"https://forum.example/t/1?a=b#c", false,
+     "Opening in the browser: https://forum.example/t/1?a=b#c", true},
+    {Asked::Page, u"https://127.0.0.1:47811/patcher/", false,
+     "Opening in the browser: https://127.0.0.1:47811/patcher/", true},
+    {Asked::Page, u"http://127.0.0.1.evil:47811/patcher/", false,
+     "Opening in the browser: http://127.0.0.1.evil:47811/patcher/", true},
+    {Asked::Page, u"file:///home/pilot/.ssh/id_ed25519", false,
+     "Refused to open file:///home/pilot/.ssh/id_ed25519", false},
+    {Asked::Page, u"javascript:alert(1)", false, "Refused to open javascript:alert(1)", false},
+    {Asked::Page, u"about:blank", false, "Refused to open about:blank", false},
+    {Asked::Page, u"data:text/html,<b>x</b>", false, "Refused to open data:text/html,<b>x</b>",
+     false},
+    {Asked::Page, u"mailto:pilot@example.org", false, "Refused to open mailto:pilot@example.org",
+     false},
+    // The shell gets only what a browser would have escaped.
+    {Asked::Page, u"https://forum.example/\" -new-window", false,
+     "Refused to open https://forum.example/\" -new-window", false},
+    {Asked::Page, u"http:///patcher", false, "Refused to open http:///patcher", false},
+    {Asked::Window, u"http://127.0.0.1:47811/patcher/report.html", false,
+     "Opening in the browser: http://127.0.0.1:47811/patcher/report.html", true},
+    {Asked::Window, u"https://forum.example/", false,
+     "Opening in the browser: https://forum.example/", true},
+    {Asked::Window, u"javascript:void(0)", false, "Refused to open javascript:void(0)", false},
+    {Asked::Window, u"file:///C:/Windows/win.ini", false,
+     "Refused to open file:///C:/Windows/win.ini", false},
+    {Asked::Frame, u"https://video.example/embed/1", true, nullptr, false},
+    {Asked::Frame, u"http://127.0.0.1:47811/patcher/", true, nullptr, false},
+    {Asked::Frame, u"about:srcdoc", true, nullptr, false},
+    {Asked::Frame, u"data:text/html,<b>x</b>", true, nullptr, false},
+    {Asked::Frame, u"blob:http://127.0.0.1:47811/5f0c", true, nullptr, false},
+    {Asked::Frame, u"file:///etc/passwd", false, "Refused to open file:///etc/passwd", false},
+    {Asked::Frame, u"steam://run/1", false, "Refused to open steam://run/1", false},
+};
+
+std::vector<std::u16string> opened;
+
+TEST_F(BrowserHost, OnlyTheWebServicesPagesStayInTheWindow) {
+    overrideEndpoints("http://127.0.0.1:47810", "http://127.0.0.1:47811");
+    browserOpener = [](const std::u16string& url) { opened.push_back(url); };
+    for (const Navigation& row : navigations) {
+        SCOPED_TRACE(toNarrow(row.url));
+        opened.clear();
+        const std::size_t lines = logMessages().size();
+
+        bool goesOn = false;
+        if (row.asked == Asked::Page) goesOn = onTopLevelNavigation(row.url);
+        if (row.asked == Asked::Frame) goesOn = onFrameNavigation(row.url);
+        if (row.asked == Asked::Window) onNewWindowRequested(row.url);
+
+        std::vector<std::string> logged = logMessages();
+        logged.erase(logged.begin(), logged.begin() + static_cast<std::ptrdiff_t>(lines));
+        EXPECT_EQ(goesOn, row.goesOn);
+        EXPECT_EQ(logged,
+                  row.line ? std::vector<std::string>{row.line} : std::vector<std::string>{});
+        EXPECT_EQ(opened, row.opened ? std::vector<std::u16string>{row.url}
+                                     : std::vector<std::u16string>{});
+    }
+    browserOpener = nullptr;
+    EXPECT_TRUE(browser.view.navigations.empty()) << "the launcher's own page stays";
+}
+
 }  // namespace

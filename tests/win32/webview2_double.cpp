@@ -20,6 +20,8 @@ ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* pendingEnvironment =
 ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* pendingController = nullptr;
 ICoreWebView2NavigationCompletedEventHandler* navigationHandler = nullptr;
 ICoreWebView2WebMessageReceivedEventHandler* messageHandler = nullptr;
+ICoreWebView2NavigationStartingEventHandler* startingHandler = nullptr;
+ICoreWebView2NewWindowRequestedEventHandler* newWindowHandler = nullptr;
 
 void event(char letter) {
     if (record.eventCount + 1 < static_cast<int>(sizeof record.events))
@@ -98,7 +100,12 @@ ICoreWebView2 view;
 ICoreWebView2Controller controller;
 ICoreWebView2Environment environment;
 ICoreWebView2WebMessageReceivedEventArgs messageArgs;
+const wchar_t* messageSource = nullptr;
 const wchar_t* messageText = nullptr;
+ICoreWebView2NavigationStartingEventArgs startingArgs;
+ICoreWebView2NewWindowRequestedEventArgs newWindowArgs;
+const wchar_t* requestedUri = nullptr;
+BOOL requestRefused = FALSE;  // the Cancel or Handled the launcher put
 
 HRESULT STDMETHODCALLTYPE getSource(ICoreWebView2*, LPWSTR* uri) {
     *uri = handOut(shownSource);
@@ -133,6 +140,19 @@ HRESULT STDMETHODCALLTYPE addWebMessageReceived(ICoreWebView2*,
     return S_OK;
 }
 
+HRESULT STDMETHODCALLTYPE addNavigationStarting(
+    ICoreWebView2*, ICoreWebView2NavigationStartingEventHandler* handler, EventRegistrationToken*) {
+    event('S');
+    hold(startingHandler, handler);
+    return S_OK;
+}
+HRESULT STDMETHODCALLTYPE addNewWindowRequested(
+    ICoreWebView2*, ICoreWebView2NewWindowRequestedEventHandler* handler, EventRegistrationToken*) {
+    event('W');
+    hold(newWindowHandler, handler);
+    return S_OK;
+}
+
 // Only the methods the launcher calls; the other slots stay empty.
 ICoreWebView2Vtbl makeViewVtbl() {
     ICoreWebView2Vtbl table{};
@@ -144,6 +164,8 @@ ICoreWebView2Vtbl makeViewVtbl() {
     table.Reload = reload;
     table.PostWebMessageAsString = postString;
     table.add_WebMessageReceived = addWebMessageReceived;
+    table.add_NavigationStarting = addNavigationStarting;
+    table.add_NewWindowRequested = addNewWindowRequested;
     return table;
 }
 const ICoreWebView2Vtbl viewVtbl = makeViewVtbl();
@@ -234,14 +256,63 @@ HRESULT STDMETHODCALLTYPE tryGetString(ICoreWebView2WebMessageReceivedEventArgs*
     *text = handOut(messageText);
     return S_OK;
 }
+HRESULT STDMETHODCALLTYPE getMessageSource(ICoreWebView2WebMessageReceivedEventArgs*, LPWSTR* uri) {
+    if (!messageSource) {
+        *uri = nullptr;
+        return E_FAIL;
+    }
+    *uri = handOut(messageSource);
+    return S_OK;
+}
 ICoreWebView2WebMessageReceivedEventArgsVtbl makeMessageArgsVtbl() {
     ICoreWebView2WebMessageReceivedEventArgsVtbl table{};
     table.AddRef = addRef<ICoreWebView2WebMessageReceivedEventArgs>;
     table.Release = release<ICoreWebView2WebMessageReceivedEventArgs>;
+    table.get_Source = getMessageSource;
     table.TryGetWebMessageAsString = tryGetString;
     return table;
 }
 const ICoreWebView2WebMessageReceivedEventArgsVtbl messageArgsVtbl = makeMessageArgsVtbl();
+
+template <typename Args>
+HRESULT STDMETHODCALLTYPE getRequestedUri(Args*, LPWSTR* uri) {
+    *uri = handOut(requestedUri);
+    return S_OK;
+}
+template <typename Args>
+HRESULT STDMETHODCALLTYPE putRefused(Args*, BOOL refused) {
+    requestRefused = refused;
+    return S_OK;
+}
+ICoreWebView2NavigationStartingEventArgsVtbl makeStartingArgsVtbl() {
+    ICoreWebView2NavigationStartingEventArgsVtbl table{};
+    table.AddRef = addRef<ICoreWebView2NavigationStartingEventArgs>;
+    table.Release = release<ICoreWebView2NavigationStartingEventArgs>;
+    table.get_Uri = getRequestedUri<ICoreWebView2NavigationStartingEventArgs>;
+    table.put_Cancel = putRefused<ICoreWebView2NavigationStartingEventArgs>;
+    return table;
+}
+const ICoreWebView2NavigationStartingEventArgsVtbl startingArgsVtbl = makeStartingArgsVtbl();
+ICoreWebView2NewWindowRequestedEventArgsVtbl makeNewWindowArgsVtbl() {
+    ICoreWebView2NewWindowRequestedEventArgsVtbl table{};
+    table.AddRef = addRef<ICoreWebView2NewWindowRequestedEventArgs>;
+    table.Release = release<ICoreWebView2NewWindowRequestedEventArgs>;
+    table.get_Uri = getRequestedUri<ICoreWebView2NewWindowRequestedEventArgs>;
+    table.put_Handled = putRefused<ICoreWebView2NewWindowRequestedEventArgs>;
+    return table;
+}
+const ICoreWebView2NewWindowRequestedEventArgsVtbl newWindowArgsVtbl = makeNewWindowArgsVtbl();
+
+// Raises one event about `uri` and tells what the launcher put into its arguments.
+template <typename Handler, typename Args>
+int raiseRequest(Handler* handler, Args* args, const wchar_t* uri) {
+    if (!handler) return -1;
+    requestedUri = uri;
+    requestRefused = FALSE;
+    handler->lpVtbl->Invoke(handler, &view, args);
+    requestedUri = nullptr;
+    return requestRefused ? 1 : 0;
+}
 
 }  // namespace
 
@@ -267,6 +338,8 @@ __declspec(dllexport) void WINAPI doubleReset(const DoubleScript* newScript) {
     controller.lpVtbl = &controllerVtbl;
     environment.lpVtbl = &environmentVtbl;
     messageArgs.lpVtbl = &messageArgsVtbl;
+    startingArgs.lpVtbl = &startingArgsVtbl;
+    newWindowArgs.lpVtbl = &newWindowArgsVtbl;
     script = *newScript;
     record = DoubleRecord{};
     shownSource = L"about:blank";
@@ -274,6 +347,8 @@ __declspec(dllexport) void WINAPI doubleReset(const DoubleScript* newScript) {
     releaseHeld(pendingController);
     releaseHeld(navigationHandler);
     releaseHeld(messageHandler);
+    releaseHeld(startingHandler);
+    releaseHeld(newWindowHandler);
 }
 
 __declspec(dllexport) const DoubleRecord* WINAPI doubleRecord() { return &record; }
@@ -286,11 +361,20 @@ __declspec(dllexport) bool WINAPI doubleCompleteNavigation() {
     return true;
 }
 
-__declspec(dllexport) bool WINAPI doubleReceiveMessage(const wchar_t* text) {
+__declspec(dllexport) bool WINAPI doubleReceiveMessage(const wchar_t* source, const wchar_t* text) {
     if (!messageHandler) return false;
+    messageSource = source;
     messageText = text;
     messageHandler->lpVtbl->Invoke(messageHandler, &view, &messageArgs);
-    messageText = nullptr;
+    messageSource = messageText = nullptr;
     return true;
+}
+
+__declspec(dllexport) int WINAPI doubleStartNavigation(const wchar_t* uri) {
+    return raiseRequest(startingHandler, &startingArgs, uri);
+}
+
+__declspec(dllexport) int WINAPI doubleRequestNewWindow(const wchar_t* uri) {
+    return raiseRequest(newWindowHandler, &newWindowArgs, uri);
 }
 }

@@ -17,7 +17,8 @@ struct DoubleScript {
 
 // What the launcher did to it. `events` lists the calls in order, one letter each: E environment
 // requested, P controller requested, V view fetched, B bounds set, N navigate, M message handler
-// added, C navigation handler added, T message text asked.
+// added, C navigation handler added, S navigation-starting handler added, W new-window handler
+// added, T message text asked.
 struct DoubleRecord {
     char events[128];
     int eventCount;
@@ -41,6 +42,13 @@ using DoubleRecordFunction = const DoubleRecord*(WINAPI*)();
 using DoubleSetSourceFunction = void(WINAPI*)(const wchar_t* url);
 // Raises the navigation-completed event; false when no handler is registered.
 using DoubleCompleteNavigationFunction = bool(WINAPI*)();
-// Raises a page message: a string, or with null something that is not one.
-using DoubleReceiveMessageFunction = bool(WINAPI*)(const wchar_t* text);
+// Raises a page message posted by the document at `source` (null: the runtime cannot say): a
+// string, or with null text something that is not one.
+using DoubleReceiveMessageFunction = bool(WINAPI*)(const wchar_t* source, const wchar_t* text);
+// Raises navigation starting for `uri`: -1 when no handler is registered, else 1 when the
+// launcher cancelled the navigation and 0 when it let it go on.
+using DoubleStartNavigationFunction = int(WINAPI*)(const wchar_t* uri);
+// Raises a request for a new window showing `uri`: -1 when no handler is registered, else 1 when
+// the launcher marked it handled (no window opens) and 0 when not.
+using DoubleRequestNewWindowFunction = int(WINAPI*)(const wchar_t* uri);
 }

@@ -40,9 +40,14 @@ protected:
         doubleFunction<DoubleCompleteNavigationFunction>("doubleCompleteNavigation");
     DoubleReceiveMessageFunction receiveMessage =
         doubleFunction<DoubleReceiveMessageFunction>("doubleReceiveMessage");
+    DoubleStartNavigationFunction startNavigation =
+        doubleFunction<DoubleStartNavigationFunction>("doubleStartNavigation");
+    DoubleRequestNewWindowFunction requestNewWindow =
+        doubleFunction<DoubleRequestNewWindowFunction>("doubleRequestNewWindow");
 
     void SetUp() override {
-        ASSERT_TRUE(reset && record && setSource && completeNavigation && receiveMessage)
+        ASSERT_TRUE(reset && record && setSource && completeNavigation && receiveMessage &&
+                    startNavigation && requestNewWindow)
             << "the stand-in WebView2Loader.dll is not beside the test program";
         useUserFolder(folder);
         window = createLauncherWindow(GetModuleHandleW(nullptr));
@@ -54,6 +59,7 @@ protected:
         pumpPending();
         mainWindow = nullptr;
         webView = nullptr;
+        browserOpener = nullptr;
         currentUrl.clear();
     }
 
@@ -72,9 +78,9 @@ protected:
 
 TEST_F(WebView2Host, ReadyBrowserGetsTheClientAreaThePatcherPageAndBothHandlersInOrder) {
     create();
-    // Environment, controller, view; bounds, patcher page, message handler, bounds again, and
-    // the navigation handler last.
-    EXPECT_EQ(events(), "EPVBNMBC");
+    // Environment, controller, view; bounds, the navigation-starting and new-window handlers
+    // before the patcher page, message handler, bounds again, and the navigation handler last.
+    EXPECT_EQ(events(), "EPVBSWNMBC");
     EXPECT_TRUE(record()->environmentArgumentsNull);
     EXPECT_EQ(record()->controllerParent, window);
     const RECT client{2, 2, 902, 502};
@@ -111,18 +117,68 @@ TEST_F(WebView2Host, LoadedPagesAndPageMessagesReachTheLogic) {
     EXPECT_EQ(record()->stringsFreed, 1);
 
     // A message that is no string is ignored.
+    const std::u16string reportPageText = reportPageUrl();
+    const wchar_t* servicePage = reinterpret_cast<const wchar_t*>(reportPageText.c_str());
     const int page = reportPage;
-    ASSERT_TRUE(receiveMessage(nullptr));
+    ASSERT_TRUE(receiveMessage(servicePage, nullptr));
     EXPECT_NE(events().find('T'), std::string::npos);
     EXPECT_EQ(reportPage, page);
     EXPECT_EQ(record()->reloads, 0);
-    EXPECT_EQ(record()->stringsHandedOut, 1);
+    EXPECT_EQ(record()->stringsHandedOut, 2);  // and the sender's URL
 
-    ASSERT_TRUE(receiveMessage(L"loadMore"));
+    ASSERT_TRUE(receiveMessage(servicePage, L"loadMore"));
     EXPECT_EQ(reportPage, page + 1);
     EXPECT_EQ(record()->reloads, 1);
-    EXPECT_EQ(record()->stringsHandedOut, 2);
-    EXPECT_EQ(record()->stringsFreed, 2);
+
+    // The same command from another site, or from a sender the runtime cannot name, does nothing.
+    ASSERT_TRUE(receiveMessage(L"http://127.0.0.1.evil/", L"loadMore"));
+    ASSERT_TRUE(receiveMessage(nullptr, L"loadMore"));
+    EXPECT_EQ(reportPage, page + 1);
+    EXPECT_EQ(record()->reloads, 1);
+    EXPECT_EQ(logMessages(), (std::vector<std::string>{
+                                 "Create WebView",
+                                 "Page message from http://127.0.0.1.evil ignored: loadMore",
+                                 "Page message from an unknown page ignored: loadMore"}));
+    EXPECT_EQ(record()->stringsHandedOut, 7);
+    EXPECT_EQ(record()->stringsFreed, 7);
+}
+
+// The host asks the logic about every navigation and new window and puts the answer into the
+// event's arguments, so the runtime itself leaves out what the launcher does not show.
+struct Request {
+    bool newWindow;
+    const wchar_t* uri;
+    int refused;  // 1: cancelled or handled without a window
+    bool opened;  // handed to the desktop's browser
+};
+
+const Request requests[] = {
+    {false, L"http://127.0.0.1:47811/patcher/", 0, false},
+    {false, L"https://forum.example/", 1, true},
+    {false, L"file:///C:/Windows/win.ini", 1, false},
+    {true, L"https://forum.example/", 1, true},
+    {true, L"http://127.0.0.1:47811/patcher/report.html", 1, true},
+    {true, L"javascript:alert(1)", 1, false},
+};
+
+std::vector<std::u16string> opened;
+
+TEST_F(WebView2Host, NavigationsAndNewWindowsFollowTheLogic) {
+    overrideEndpoints("http://127.0.0.1:47810", "http://127.0.0.1:47811");
+    create();
+    browserOpener = [](const std::u16string& url) { opened.push_back(url); };
+    for (const Request& row : requests) {
+        const std::u16string uri(reinterpret_cast<const char16_t*>(row.uri));
+        SCOPED_TRACE(toNarrow(uri));
+        opened.clear();
+        const int refused = row.newWindow ? requestNewWindow(row.uri) : startNavigation(row.uri);
+        EXPECT_EQ(refused, row.refused);
+        EXPECT_EQ(opened, row.opened ? std::vector<std::u16string>{uri}
+                                     : std::vector<std::u16string>{});
+    }
+    EXPECT_EQ(record()->navigationCount, 1) << "only the launcher's own first page";
+    EXPECT_EQ(record()->stringsHandedOut, 6);
+    EXPECT_EQ(record()->stringsFreed, 6);
 }
 
 // Every way the browser can fail to come is logged once, leaves no browser and puts a notice in
