@@ -167,22 +167,33 @@ else
   fail "close ends the launcher"
 fi
 
-# 6. A launcher whose version differs from the server's asks to update; yes runs the setup.
-sed -i 's/^\(\[Launcher\]\)$/\1/; /^\[Launcher\]/,/^\[/ s/^Version = .*/Version = 0.0.9/' "$server/version.ini"
+# 6. The native launcher is not updated by the Windows setup: a newer one on the server is named on
+#    the page, where the player learns where to get it, and the start goes on.
+sed -i '/^\[Launcher\]/,/^\[/ s/^Version = .*/Version = 0.0.9/' "$server/version.ini"
 printf 'MZ stand-in setup\n' >"$server/ORV-Setup.exe"
 rm -f "$install/ORV-Setup.exe"
-(cd "$install" && HOME=$home ORV_TEST_MESSAGE_ANSWER=yes timeout 60 "$launcher") >"$work/update.out" 2>&1
+: >"$driver/seen.log"
+start_launcher
+check "a newer launcher is named on the page" \
+  wait_for 60 seen '"newText": " Verify Installation... Launcher 0.0.9 is available from http://127.0.0.1:47811."'
+check "no setup fetched or asked for" test ! -e "$install/ORV-Setup.exe" -a -z "$(grep -l 'A new version' "$work/launcher.out")"
+
+# 7. A second launcher in the same installation says so and ends, touching nothing.
+settings_before=$(md5sum "$settings")
+(cd "$install" && HOME=$home ORV_TEST_MESSAGE_ANSWER=yes timeout 30 "$launcher") >"$work/second.out" 2>&1
 status=$?
-check "accepted update ends with status 0" test "$status" -eq 0
-check "update question asked" grep -q "A new version is available. Version: 0.0.9." "$work/update.out"
-check "setup downloaded" test "$(cat "$install/ORV-Setup.exe")" = "MZ stand-in setup"
-check "setup started" log_has "Started Setup"
+check "a second launcher ends with status 0" test "$status" -eq 0
+check "a second launcher tells the player" \
+  grep -qF "The >ORV< Launcher is already running in this installation." "$work/second.out"
+check "a second launcher leaves the settings alone" test "$(md5sum "$settings")" = "$settings_before"
+check "the first launcher runs on" kill -0 "$launcher_pid"
+command close
 
 echo "$passes passed, $failures failed"
 if ((failures)); then
   echo "--- launcher output"; tail -20 "$work/launcher.out"
   echo "--- service log"; tail -20 "$work/service.log"
   echo "--- page messages"; tail -20 "$driver/seen.log"
-  echo "--- launcher logs"; tail -40 "$user_folder"/Logs/*.log
+  echo "--- launcher logs"; tail -n 40 "$user_folder"/Logs/*.log
 fi
 exit $((failures > 0))
