@@ -27,6 +27,8 @@ bool isSeparator(char c) {
 }  // namespace
 
 bool isExcluded(const std::string& path) {
+    // A transfer the launcher has not finished yet is no file of the installation.
+    if (std::string_view(path).ends_with(".orv-partial")) return true;
     // Split by hand: this runs once per file of every scan and update.
     std::size_t start = 0;
     while (start <= path.size()) {

@@ -62,6 +62,19 @@ TEST_F(HashFile, KnownContentsBlockBoundariesBigFilesAndAMissingFile) {
     EXPECT_EQ(logMessages(), std::vector<std::string>{"Error hashing file:" + absent});
 }
 
+// Data checked as it arrives, in pieces of any size, empty ones included (libdeflate answers an
+// empty piece without a buffer with its initial value, which would restart the sum).
+TEST(ContinueChecksum, PiecesGiveTheChecksumOfTheWhole) {
+    const std::string data = randomBytes(70000, 5);
+    std::uint32_t crc = 0;
+    for (std::size_t at = 0, piece = 0; at < data.size(); at += piece, piece = (piece * 7 + 3) % 5000) {
+        crc = continueChecksum(crc, nullptr, 0);
+        piece = std::min(piece, data.size() - at);
+        crc = continueChecksum(crc, data.data() + at, piece);
+    }
+    EXPECT_EQ(crc, zlibCrc(data));
+}
+
 TEST(CrcCombine, JoinsThePiecesOfAnyLength) {
     const std::string data = randomBytes(3 * 4096 + 5, 9);
     for (std::size_t split : {std::size_t{0}, std::size_t{1}, std::size_t{4096}, data.size()}) {
@@ -86,7 +99,9 @@ TEST(Exclusions, ListedNamesAnywhereInThePathInTheirExactCase) {
         EXPECT_TRUE(isExcluded(local(name))) << name;
         EXPECT_TRUE(isExcluded(local("tools/" + name + "/sub/x.dat"))) << name;
     }
-    for (const char* kept : {"Hashes.ini", "release/game.dat", "ReleaseNotes.txt",
+    // What a download or an extraction leaves before it is complete is not part of the game.
+    EXPECT_TRUE(isExcluded(local("EXE/Astrovance.exe.orv-partial")));
+    for (const char* kept : {"Hashes.ini", "release/game.dat", "ReleaseNotes.txt", "x.orv-partial.txt",
                              "old.hashes.ini", "Launcher.exe.bak", "x.svn", "EXE/Astrovance.exe"})
         EXPECT_FALSE(isExcluded(local(kept))) << kept;
     // Server manifests may use '/' on every system.
