@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,9 @@ struct ScannedFile {
     std::string fileName;  // last element of the path
     std::uint32_t checksum = 0;
     std::string relativePath;  // as written into the manifest
+    // The file as it was before it was read, for a later scan to compare. Empty when it changed
+    // too recently for a further change to be told apart by its times, or could not be read.
+    std::optional<platform::FileStamp> stamp{};
 };
 
 // The records of the last scan, in the order its jobs finished. Read without a lock once the
@@ -34,6 +38,20 @@ inline const std::string installationRoot = std::string(".") + platform::pathSep
 void listFiles(const std::string& root, std::vector<std::string>& files,
                std::map<std::string, int>& folderCounts);
 
+enum class ScanMode {
+    // Reads every file: the launcher's integrity check.
+    Full,
+    // Takes a file's checksum from the previous scan's record when the file still has the stamp
+    // (size, times, identity) recorded there, and reads the rest. For the later scans of a patch
+    // run, whose updates and scripts change only a few files.
+    Incremental,
+};
+
+// A file changed less than this before a scan began is read again by the next one even when its
+// stamp stays the same: the file system's clock moves in steps (two seconds on FAT), so a change
+// made just after the scan looked at the file could leave the very same times behind.
+inline constexpr int unsettledSeconds = 2;
+
 // Scans the installation below `root`; blocks until every file is done.
 void hashExistingFiles(std::string root, std::atomic<std::int32_t>& excludedCount,
-                       std::mutex& scanLock);
+                       std::mutex& scanLock, ScanMode mode = ScanMode::Full);
