@@ -56,7 +56,7 @@ struct ScanContext {
     std::atomic<std::int32_t>& excludedCount;
     std::mutex& scanLock;
     std::ofstream& manifest;
-    // The previous scan's records by path; empty in a full scan.
+    // The previous scan's records sorted by path; empty in a full scan.
     const std::vector<ScannedFile>& previous;
     // Stamps with both times before this are kept for the next scan.
     std::int64_t settledBefore;
@@ -78,6 +78,7 @@ std::uint32_t checksumOf(const std::string& fullPath, const std::string& relativ
         return before->checksum;
     }
     const std::uint32_t checksum = hashFile(fullPath, stamp);
+    // A stamp this young might stay the same through a change made within the clock's step.
     if (stamp && (stamp->modified >= scan.settledBefore || stamp->changed >= scan.settledBefore))
         stamp.reset();
     return checksum;
