@@ -291,8 +291,8 @@ void benchPatchRunScans(const fs::path& base, int files, double sizeMb) {
         "patch run, %d inc updates of %d files over %d files / %.2f GB: one scan before each "
         "update, the first and the %d later ones together, in seconds\n"
         "%-34s %8s %13s %8s %11s %8s\n",
-        updateCount, filesPerUpdate, files, static_cast<double>(setup.bytes) / 1e9,
-        updateCount - 1, "", "first", "later", "later %", "all scans", "run");
+        updateCount, filesPerUpdate, files, static_cast<double>(setup.bytes) / 1e9, updateCount - 1,
+        "", "first", "later", "later %", "all scans", "run");
     auto report = [&](const char* name, const ScanTimes& times) {
         std::printf("%-34s %8.3f %13.3f %7.1f%% %11.3f %8.3f\n", name, times.first, times.later,
                     100 * times.later / times.first, times.first + times.later, times.run);
