@@ -58,8 +58,7 @@ struct ScanContext {
     std::ofstream& manifest;
     // The previous scan's records sorted by path; empty in a full scan.
     const std::vector<ScannedFile>& previous;
-    // Stamps with both times before this are kept for the next scan.
-    std::int64_t settledBefore;
+    std::int64_t begun;  // file clock
     std::atomic<int> processed{0};
 };
 
@@ -78,9 +77,7 @@ std::uint32_t checksumOf(const std::string& fullPath, const std::string& relativ
         return before->checksum;
     }
     const std::uint32_t checksum = hashFile(fullPath, stamp);
-    // A stamp this young might stay the same through a change made within the clock's step.
-    if (stamp && (stamp->modified >= scan.settledBefore || stamp->changed >= scan.settledBefore))
-        stamp.reset();
+    if (stamp && !isSettled(*stamp, scan.begun)) stamp.reset();
     return checksum;
 }
 
@@ -178,6 +175,15 @@ void listFiles(const std::string& root, std::vector<std::string>& files,
     }
 }
 
+bool isSettled(const platform::FileStamp& stamp, std::int64_t scanBegun) {
+    constexpr std::int64_t perSecond = platform::fileTimeUnitsPerSecond;
+    const auto settled = [&](std::int64_t time) {
+        const auto window = time % perSecond == 0 ? coarseClockWindow : fineClockWindow;
+        return time < scanBegun - window.count() * (perSecond / 1000);
+    };
+    return settled(stamp.modified) && settled(stamp.changed);
+}
+
 void hashExistingFiles(std::string root, std::atomic<std::int32_t>& excludedCount,
                        std::mutex& scanLock, ScanMode mode) {
     PatchProgress.phase = Scanning;
@@ -209,8 +215,7 @@ void hashExistingFiles(std::string root, std::atomic<std::int32_t>& excludedCoun
     }
 
     const auto started = std::chrono::steady_clock::now();
-    const std::int64_t settledBefore = begun - unsettledSeconds * platform::fileTimeUnitsPerSecond;
-    ScanContext scan{root, excludedCount, scanLock, manifest, previous, settledBefore};
+    ScanContext scan{root, excludedCount, scanLock, manifest, previous, begun};
     {
         ThreadPool pool(workerCount);
         for (std::string& relative : files)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -47,10 +48,14 @@ enum class ScanMode {
     Incremental,
 };
 
-// A file changed less than this before a scan began is read again by the next one even when its
-// stamp stays the same: the file system's clock moves in steps (two seconds on FAT), so a change
-// made just after the scan looked at the file could leave the very same times behind.
-inline constexpr int unsettledSeconds = 2;
+// Whether the stamp a scan that began at `scanBegun` (file-clock units) took of a file can vouch
+// for it in a later scan. Not when either time lies within a step of the file clock before that
+// beginning, or later: a change made right after the scan looked could leave the same times
+// behind. A time with a fraction of a second comes from a clock that steps in hundredths at most
+// (a jiffy, Windows' tick); a whole second may come from one that steps by two (FAT).
+bool isSettled(const platform::FileStamp& stamp, std::int64_t scanBegun);
+inline constexpr std::chrono::milliseconds fineClockWindow{100};
+inline constexpr std::chrono::milliseconds coarseClockWindow{2000};
 
 // Scans the installation below `root`; blocks until every file is done.
 void hashExistingFiles(std::string root, std::atomic<std::int32_t>& excludedCount,

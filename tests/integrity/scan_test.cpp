@@ -243,11 +243,22 @@ TEST_F(Scan, IncrementalScanReadsWhatChangedAndOtherwiseEqualsAFullScan) {
          {"current"},
          true},
         // Racily clean: a change within the same clock step would leave the same stamp.
-        {"written just before the first scan",
+        {"time set to the whole second the first scan began in",
          [](const fs::path&) {},
          {"a.dat"},
          false,
-         [](const fs::path& folder) { writeFile(folder / "a.dat", "alpha-1"); }},
+         [](const fs::path& folder) {
+             fs::last_write_time(folder / "a.dat", std::chrono::floor<std::chrono::seconds>(
+                                                       fs::file_time_type::clock::now()));
+         }},
+        {"dated ahead of the first scan",
+         [](const fs::path&) {},
+         {"a.dat"},
+         false,
+         [](const fs::path& folder) {
+             fs::last_write_time(folder / "a.dat",
+                                 fs::file_time_type::clock::now() + std::chrono::hours(1));
+         }},
         {"changed after an incremental scan took its checksum over",
          [&](const fs::path& folder) {
              incremental(folder);
@@ -284,8 +295,7 @@ TEST_F(Scan, IncrementalScanReadsWhatChangedAndOtherwiseEqualsAFullScan) {
         fs::create_symlink("v1.dat", tree.folder / "current");
 #endif
     }
-    std::this_thread::sleep_for(std::chrono::seconds(unsettledSeconds) +
-                                std::chrono::milliseconds(100));
+    std::this_thread::sleep_for(coarseClockWindow + std::chrono::milliseconds(100));
 
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row& row = rows[i];
@@ -324,6 +334,40 @@ TEST_F(Scan, IncrementalScanReadsWhatChangedAndOtherwiseEqualsAFullScan) {
         }
         std::sort(expected.manifest.begin(), expected.manifest.end());
         EXPECT_EQ(later, expected);
+    }
+}
+
+// When a stamp may vouch for a file in a later scan: both times must lie a clock step before the
+// scan began, a step being two seconds for whole-second times.
+TEST_F(Scan, StampsWithinAClockStepOfTheScanDoNotVouchForTheFile) {
+    constexpr std::int64_t second = platform::fileTimeUnitsPerSecond;
+    constexpr std::int64_t ms = second / 1000;
+    const std::int64_t begun = 1'700'000'000 * second + 500 * ms;  // half past a second
+    const std::int64_t old = begun - 3600 * second + 123 * ms;
+    struct Row {
+        const char* what;
+        std::int64_t modified;
+        std::int64_t changed;
+        bool settled;
+    };
+    const Row rows[] = {
+        {"both well before", old, old, true},
+        {"both 150 ms before", begun - 150 * ms, begun - 150 * ms, true},
+        {"change 50 ms before", old, begun - 50 * ms, false},
+        {"write 50 ms before", begun - 50 * ms, old, false},
+        {"change just a step before", old, begun - 100 * ms - 1, true},
+        {"change exactly a step before", old, begun - 100 * ms, false},
+        {"change after the beginning", old, begun + 1, false},
+        {"whole-second write 1.5 s before", begun - 1500 * ms, old, false},
+        {"whole-second write 2.5 s before", begun - 2500 * ms, old, true},
+        {"whole-second change half a second before", old, begun - 500 * ms, false},
+        {"archive date long ago, change well before", 978'307'200 * second, old, true},
+    };
+    for (const Row& row : rows) {
+        platform::FileStamp stamp;
+        stamp.modified = row.modified;
+        stamp.changed = row.changed;
+        EXPECT_EQ(isSettled(stamp, begun), row.settled) << row.what;
     }
 }
 
