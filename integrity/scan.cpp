@@ -58,7 +58,7 @@ struct ScanContext {
     std::ofstream& manifest;
     // The previous scan's records sorted by path; empty in a full scan.
     const std::vector<ScannedFile>& previous;
-    std::int64_t begun;  // file clock
+    std::int64_t begun;  // on the file clock, before the first file was looked at
     std::atomic<int> processed{0};
 };
 
