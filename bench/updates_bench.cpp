@@ -5,9 +5,16 @@
 //   2. A first installation from a full archive of 3,000 entries and about 1 GB, against
 //      `bsdtar -xf` of the same archive, both into fresh folders with the archive in the page
 //      cache.
+//   3. The scans of a patch run of ten "inc" updates of 20 files each over an installation of
+//      3,000 files and 1.5 GB: every scan full, against the first full and the later ones
+//      incremental. The page cache is dropped before each run where this process may (as root),
+//      and the runs are repeated warm. The loop is the patch run's own (scan, then the update);
+//      runPatch itself is timed once more as a whole, to show it takes the incremental way.
 //
-// usage: bench_updates [--files N] [--size-mb N] [--rounds N] [--skip-archive]
+// usage: bench_updates [--files N] [--size-mb N] [--rounds N] [--skip-check] [--skip-archive]
+//                      [--skip-run] [--run-files N] [--run-size-mb N]
 #include <httplib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
@@ -16,14 +23,23 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 
+#include "core/ini_document.h"
+#include "core/log.h"
 #include "core/patch_progress.h"
+#include "core/user_paths.h"
 #include "integrity/checksum.h"
+#include "integrity/exclusions.h"
 #include "integrity/scan.h"
+#include "patch/patch_run.h"
 #include "patch/updates.h"
+#include "patch/version_file.h"
+#include "testdata/game_content.h"
 #include "testdata/make_install.h"
 
 namespace fs = std::filesystem;
@@ -105,6 +121,221 @@ void warmUp(const fs::path& file) {
     }
 }
 
+// ---- 3. the scans of a patch run -----------------------------------------------------------
+
+// Drops the page cache; false when this process may not.
+bool dropCaches() {
+    ::sync();
+    std::ofstream control("/proc/sys/vm/drop_caches");
+    control << "3\n";
+    control.flush();
+    return static_cast<bool>(control);
+}
+
+long cachedMegabytes() {
+    std::ifstream meminfo("/proc/meminfo");
+    std::string key;
+    long kilobytes = 0;
+    while (meminfo >> key >> kilobytes) {
+        if (key == "Cached:") return kilobytes / 1024;
+        meminfo.ignore(1 << 10, '\n');
+    }
+    return -1;
+}
+
+struct PatchRunSetup {
+    fs::path install;
+    fs::path server;
+    fs::path originals;                        // the files the updates replace, as installed
+    std::vector<std::string> touched;          // paths below the game folder, '/' between
+    std::vector<std::string> manifests;        // per update, below the server
+    std::map<std::string, std::string> final;  // manifest path -> checksum after the last update
+    std::uint64_t bytes = 0;
+};
+
+PatchRunSetup makePatchRunSetup(const fs::path& base, int files, double sizeMb, int updateCount,
+                                int filesPerUpdate) {
+    testdata::InstallOptions options;
+    options.installDir = base / "run-install";
+    options.serverDir = base / "run-server";
+    options.files = files - 1;  // and the executable
+    options.sizeMb = sizeMb;
+    options.scripts = false;
+    std::printf("making an installation of %d files, %.0f MiB ...\n", files, sizeMb);
+    std::fflush(stdout);
+    const testdata::MadeInstall made = testdata::makeInstall(options);
+    // Neither archive takes part; they only take room.
+    fs::remove(options.installDir / "ORV.zip");
+    fs::remove(options.serverDir / "updates" / made.fullVersion / "ORV.zip");
+
+    PatchRunSetup setup;
+    setup.install = options.installDir;
+    setup.server = options.serverDir;
+    setup.originals = base / "run-originals";
+    std::map<std::string, testdata::GameFileSpec> specs;
+    const auto dataBytes = static_cast<std::uint64_t>(sizeMb * 1024 * 1024);
+    for (const auto& spec : testdata::baseGameFiles(options.seed, options.files, dataBytes))
+        specs[spec.path] = spec;
+    for (const auto& file : made.fullFiles) setup.bytes += file.size;
+
+    std::mt19937 random(18);
+    std::string versionFile;
+    std::string last;
+    std::string piece;
+    std::set<std::string> touched;
+    for (int update = 1; update <= updateCount; ++update) {
+        char version[16];
+        std::snprintf(version, sizeof version, "1.1.%02d", update);
+        const fs::path folder = setup.server / "updates" / version;
+        std::map<std::string, std::string> manifest;
+        while (static_cast<int>(manifest.size()) < filesPerUpdate) {
+            const testdata::GameFile& file = made.fullFiles[random() % made.fullFiles.size()];
+            const std::string key = testdata::backslashed(file.path);
+            if (manifest.contains(key)) continue;
+            // New bytes of the same size: what a size check alone would miss.
+            fs::create_directories((folder / file.path).parent_path());
+            {
+                std::ofstream out(folder / file.path, std::ios::binary);
+                testdata::ContentStream content(specs.at(file.path), options.seed, update + 1,
+                                                options.runnableExe);
+                while (content.next(piece))
+                    out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
+            }
+            manifest[key] = formatChecksum(hashFile((folder / file.path).string()));
+            setup.final[key] = manifest[key];
+            touched.insert(file.path);
+        }
+        std::ofstream(folder / "hashes.ini", std::ios::binary) << [&] {
+            std::string text;
+            for (const auto& [key, checksum] : manifest) text += key + " = " + checksum + "\r\n";
+            return text;
+        }();
+        setup.manifests.push_back("/updates/" + std::string(version) + "/hashes.ini");
+        versionFile += std::string(version) + " = inc, " + setup.manifests.back() + "\r\n";
+        last = version;
+    }
+    std::ofstream(setup.server / "version.ini", std::ios::binary)
+        << "[CurrentVersion]\r\nVersion = " << last << "\r\n[Updates]\r\n"
+        << versionFile;
+
+    setup.touched.assign(touched.begin(), touched.end());
+    for (const std::string& path : setup.touched) {
+        fs::create_directories((setup.originals / path).parent_path());
+        fs::copy_file(setup.install / "Astrovance" / path, setup.originals / path);
+    }
+    return setup;
+}
+
+// Puts the replaced files back and the client version before the first update.
+void resetInstallation(const PatchRunSetup& setup) {
+    for (const std::string& path : setup.touched)
+        fs::copy_file(setup.originals / path, setup.install / "Astrovance" / path,
+                      fs::copy_options::overwrite_existing);
+    IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "1.0");
+}
+
+// Files of the updates that do not hold the last update's bytes after a run.
+int filesBehind(const PatchRunSetup& setup) {
+    int behind = 0;
+    for (const auto& [key, checksum] : setup.final) {
+        std::string path = key;
+        std::replace(path.begin(), path.end(), '\\', '/');
+        if (formatChecksum(hashFile((setup.install / "Astrovance" / path).string())) != checksum)
+            ++behind;
+    }
+    return behind;
+}
+
+struct ScanTimes {
+    double first = 0;
+    double later = 0;  // all later scans together
+    double run = 0;    // the whole run, updates included
+};
+
+// The patch run's loop: before each update a scan, the first full, the later ones `later`.
+ScanTimes patchRunScans(const PatchRunSetup& setup, const FolderServer& http, ScanMode later) {
+    ScanTimes times;
+    inFolder(setup.install, [&] {
+        times.run = secondsOf([&] {
+            for (std::size_t i = 0; i < setup.manifests.size(); ++i) {
+                const double scan = secondsOf([&] {
+                    hashExistingFiles(installationRoot, excludedCount, scanLock,
+                                      i == 0 ? ScanMode::Full : later);
+                });
+                (i == 0 ? times.first : times.later) += scan;
+                PatchProgress.phase = Patching;
+                updateFilesFromWeb(http.url(setup.manifests[i]), installationRoot);
+            }
+        });
+    });
+    return times;
+}
+
+void benchPatchRunScans(const fs::path& base, int files, double sizeMb) {
+    constexpr int updateCount = 10;
+    constexpr int filesPerUpdate = 20;
+    setUserPaths((base / "user").string());
+    fs::create_directories(userFolder.get());
+    openLog();
+    const PatchRunSetup setup = makePatchRunSetup(base, files, sizeMb, updateCount, filesPerUpdate);
+    FolderServer http(setup.server);
+
+    const bool cold = dropCaches();
+    if (cold)
+        std::printf("page cache dropped before each cold run (Cached now %ld MB)\n",
+                    cachedMegabytes());
+    else
+        std::printf("page cache cannot be dropped here (needs root): warm runs only\n");
+
+    std::printf(
+        "patch run, %d inc updates of %d files over %d files / %.2f GB: one scan before each "
+        "update, the first and the %d later ones together, in seconds\n"
+        "%-34s %8s %13s %8s %11s %8s\n",
+        updateCount, filesPerUpdate, files, static_cast<double>(setup.bytes) / 1e9, updateCount - 1,
+        "", "first", "later", "later %", "all scans", "run");
+    auto report = [&](const char* name, const ScanTimes& times) {
+        std::printf("%-34s %8.3f %13.3f %7.1f%% %11.3f %8.3f\n", name, times.first, times.later,
+                    100 * times.later / times.first, times.first + times.later, times.run);
+        const int behind = filesBehind(setup);
+        if (behind > 0)
+            std::printf("  %d files of the updates are not current afterwards!\n", behind);
+        std::fflush(stdout);
+    };
+    for (const bool dropped : {true, false}) {
+        if (dropped && !cold) continue;
+        const char* cache = dropped ? "cold" : "warm";
+        ScanTimes today;
+        ScanTimes now;
+        for (const ScanMode later : {ScanMode::Full, ScanMode::Incremental}) {
+            resetInstallation(setup);
+            if (dropped) dropCaches();
+            const ScanTimes times = patchRunScans(setup, http, later);
+            (later == ScanMode::Full ? today : now) = times;
+            report((std::string(cache) +
+                    (later == ScanMode::Full ? ", every scan full" : ", later scans incremental"))
+                       .c_str(),
+                   times);
+        }
+        std::printf(
+            "%s: all scans %.3f s before, %.3f s now (%.1fx); later scans / first %.1f%% "
+            "(target < 20%%)\n",
+            cache, today.first + today.later, now.first + now.later,
+            (today.first + today.later) / (now.first + now.later), 100 * now.later / now.first);
+
+        resetInstallation(setup);
+        if (dropped) dropCaches();
+        double run = 0;
+        inFolder(setup.install, [&] {
+            run = secondsOf([&] { runPatch(fetchVersionInfo(http.url("")), http.url("")); });
+        });
+        std::printf("%s: runPatch as built, whole run %.3f s\n", cache, run);
+        const int behind = filesBehind(setup);
+        if (behind > 0)
+            std::printf("  %d files of the updates are not current afterwards!\n", behind);
+        std::fflush(stdout);
+    }
+}
+
 std::uintmax_t bytesBelow(const fs::path& folder) {
     std::uintmax_t total = 0;
     for (const auto& entry : fs::recursive_directory_iterator(folder))
@@ -119,7 +350,11 @@ int main(int argc, char** argv) {
     int files = 3000;
     double sizeMb = 1024;
     int rounds = 2;
+    bool check = true;
     bool archive = true;
+    bool patchRun = true;
+    int runFiles = 3000;
+    double runSizeMb = 1.5e9 / (1 << 20);
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         if (option == "--files" && i + 1 < argc)
@@ -128,12 +363,21 @@ int main(int argc, char** argv) {
             sizeMb = std::atof(argv[++i]);
         else if (option == "--rounds" && i + 1 < argc)
             rounds = std::max(1, std::atoi(argv[++i]));
+        else if (option == "--skip-check")
+            check = false;
         else if (option == "--skip-archive")
             archive = false;
+        else if (option == "--skip-run")
+            patchRun = false;
+        else if (option == "--run-files" && i + 1 < argc)
+            runFiles = std::atoi(argv[++i]);
+        else if (option == "--run-size-mb" && i + 1 < argc)
+            runSizeMb = std::atof(argv[++i]);
         else {
-            std::fprintf(
-                stderr,
-                "usage: bench_updates [--files N] [--size-mb N] [--rounds N] [--skip-archive]\n");
+            std::fprintf(stderr,
+                         "usage: bench_updates [--files N] [--size-mb N] [--rounds N] "
+                         "[--skip-check] [--skip-archive]\n"
+                         "                     [--skip-run] [--run-files N] [--run-size-mb N]\n");
             return 2;
         }
     }
@@ -142,18 +386,20 @@ int main(int argc, char** argv) {
         fs::temp_directory_path() / ("orv-bench-updates-" + std::to_string(std::random_device()()));
     fs::create_directories(base);
 
-    // The best of several runs: the machine is shared.
-    double small = 1e30;
-    double large = 1e30;
-    for (int round = 0; round < std::max(rounds, 3); ++round) {
-        small = std::min(small, checkPhaseSeconds(base, 2000));
-        large = std::min(large, checkPhaseSeconds(base, 20000));
+    if (check) {
+        // The best of several runs: the machine is shared.
+        double small = 1e30;
+        double large = 1e30;
+        for (int round = 0; round < std::max(rounds, 3); ++round) {
+            small = std::min(small, checkPhaseSeconds(base, 2000));
+            large = std::min(large, checkPhaseSeconds(base, 20000));
+        }
+        std::printf("check phase, 2000 entries x 2000 scanned:   %.3f s\n", small);
+        std::printf("check phase, 20000 entries x 20000 scanned: %.3f s\n", large);
+        std::printf("ratio 20000 / 2000: %.1f (linear: about 10, quadratic: about 100)\n",
+                    large / small);
+        scannedFiles.clear();
     }
-    std::printf("check phase, 2000 entries x 2000 scanned:   %.3f s\n", small);
-    std::printf("check phase, 20000 entries x 20000 scanned: %.3f s\n", large);
-    std::printf("ratio 20000 / 2000: %.1f (linear: about 10, quadratic: about 100)\n",
-                large / small);
-    scannedFiles.clear();
 
     if (archive) {
         testdata::InstallOptions options;
@@ -206,6 +452,7 @@ int main(int argc, char** argv) {
             "(target <= 1.5)\n",
             files, bestLauncher, bestBsdtar, bestLauncher / bestBsdtar);
     }
+    if (patchRun) benchPatchRunScans(base, runFiles, runSizeMb);
     fs::remove_all(base);
     return 0;
 }

@@ -169,6 +169,41 @@ std::optional<std::uint32_t> hashInParts(const std::string& path, std::FILE* fil
     return crc;
 }
 
+// The whole file through `file`, open and at its start. `size` when the caller knows it already.
+struct Hashed {
+    std::uint32_t crc = 0;
+    bool readWell = false;
+};
+
+Hashed hashOpenFile(const std::string& path, std::FILE* file, std::optional<std::uint64_t> size) {
+    const Part first = hashStream(file, blockSize);
+    // Most files end in their first block.
+    if (first.bytes < blockSize) return {first.crc, !std::ferror(file)};
+
+    if (!size) {
+        std::error_code error;
+        size = std::filesystem::file_size(toPath(path), error);
+        if (error) size.reset();
+    }
+    if (size && *size >= splitThreshold) {
+        const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+        const auto wanted =
+            static_cast<unsigned>(std::min<std::uint64_t>({processors, *size / minimumPart, 16}));
+        if (const unsigned helpers = reserveHelpers(wanted - 1, processors - 1); helpers > 0) {
+            const auto inParts = hashInParts(path, file, *size, helpers + 1, first);
+            helpersRunning -= helpers;
+            if (inParts) return {*inParts, !std::ferror(file)};
+            // The file changed while it was read: hash it again in one pass.
+            if (!seekTo(file, 0)) return {};
+            std::clearerr(file);
+            const std::uint32_t crc = hashStream(file, toEnd).crc;
+            return {crc, !std::ferror(file)};
+        }
+    }
+    const std::uint32_t crc = hashStream(file, toEnd, first.crc).crc;
+    return {crc, !std::ferror(file)};
+}
+
 }  // namespace
 
 std::uint32_t hashFile(const std::string& path) {
@@ -177,26 +212,22 @@ std::uint32_t hashFile(const std::string& path) {
         logLine("Error hashing file:" + path);
         return 0;
     }
-    const Part first = hashStream(file.get(), blockSize);
-    if (first.bytes < blockSize) return first.crc;  // most files end in their first block
+    return hashOpenFile(path, file.get(), std::nullopt).crc;
+}
 
-    std::error_code error;
-    const std::uint64_t size = std::filesystem::file_size(toPath(path), error);
-    if (!error && size >= splitThreshold) {
-        const unsigned processors = std::max(1u, std::thread::hardware_concurrency());
-        const auto wanted =
-            static_cast<unsigned>(std::min<std::uint64_t>({processors, size / minimumPart, 16}));
-        if (const unsigned helpers = reserveHelpers(wanted - 1, processors - 1); helpers > 0) {
-            const auto crc = hashInParts(path, file.get(), size, helpers + 1, first);
-            helpersRunning -= helpers;
-            if (crc) return *crc;
-            // The file changed while it was read: hash it again in one pass.
-            if (!seekTo(file.get(), 0)) return 0;
-            std::clearerr(file.get());
-            return hashStream(file.get(), toEnd).crc;
-        }
+std::uint32_t hashFile(const std::string& path, std::optional<platform::FileStamp>& stamp) {
+    stamp.reset();
+    File file = openForHashing(path);
+    if (!file) {
+        logLine("Error hashing file:" + path);
+        return 0;
     }
-    return hashStream(file.get(), toEnd, first.crc).crc;
+    // Taken from the open file before reading: whatever changes after this moves the stamp.
+    const auto taken = platform::fileStamp(file.get());
+    const Hashed hashed =
+        hashOpenFile(path, file.get(), taken ? std::optional(taken->size) : std::nullopt);
+    if (hashed.readWell) stamp = taken;
+    return hashed.crc;
 }
 
 std::uint32_t continueChecksum(std::uint32_t crc, const void* data, std::size_t size) {

@@ -1,5 +1,6 @@
 #include "integrity/scan.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -55,8 +56,30 @@ struct ScanContext {
     std::atomic<std::int32_t>& excludedCount;
     std::mutex& scanLock;
     std::ofstream& manifest;
+    // The previous scan's records sorted by path; empty in a full scan.
+    const std::vector<ScannedFile>& previous;
+    std::int64_t begun;  // on the file clock, before the first file was looked at
     std::atomic<int> processed{0};
 };
+
+const ScannedFile* previousRecord(const std::vector<ScannedFile>& previous,
+                                  const std::string& relative) {
+    const auto found = std::ranges::lower_bound(previous, relative, {}, &ScannedFile::relativePath);
+    return found != previous.end() && found->relativePath == relative ? &*found : nullptr;
+}
+
+// The checksum, and the stamp to remember it by.
+std::uint32_t checksumOf(const std::string& fullPath, const std::string& relative,
+                         const ScanContext& scan, std::optional<platform::FileStamp>& stamp) {
+    const ScannedFile* before = previousRecord(scan.previous, relative);
+    if (before && before->stamp && platform::fileStamp(fullPath) == before->stamp) {
+        stamp = before->stamp;
+        return before->checksum;
+    }
+    const std::uint32_t checksum = hashFile(fullPath, stamp);
+    if (stamp && !isSettled(*stamp, scan.begun)) stamp.reset();
+    return checksum;
+}
 
 // `relative` belongs to this job alone: it moves into the record once its line is written.
 void hashOne(std::string& relative, ScanContext& scan) {
@@ -66,7 +89,8 @@ void hashOne(std::string& relative, ScanContext& scan) {
         return;
     }
     try {
-        const std::uint32_t checksum = hashFile(fullPath);
+        std::optional<platform::FileStamp> stamp;
+        const std::uint32_t checksum = checksumOf(fullPath, relative, scan, stamp);
         const std::string checksumText = formatChecksum(checksum);
         std::string fileName = fileNameOf(fullPath);
         {
@@ -74,7 +98,7 @@ void hashOne(std::string& relative, ScanContext& scan) {
             // The stream's own buffer collects the lines: a write per line would cost a system
             // call per file, under the lock. The file is complete when the scan returns.
             scan.manifest << relative << " = " << checksumText << '\n';
-            scannedFiles.push_back({std::move(fileName), checksum, std::move(relative)});
+            scannedFiles.push_back({std::move(fileName), checksum, std::move(relative), stamp});
         }
         ++scan.processed;
     } catch (const std::exception&) {
@@ -151,13 +175,28 @@ void listFiles(const std::string& root, std::vector<std::string>& files,
     }
 }
 
+bool isSettled(const platform::FileStamp& stamp, std::int64_t scanBegun) {
+    constexpr std::int64_t perSecond = platform::fileTimeUnitsPerSecond;
+    const auto settled = [&](std::int64_t time) {
+        const auto window = time % perSecond == 0 ? coarseClockWindow : fineClockWindow;
+        return time < scanBegun - window.count() * (perSecond / 1000);
+    };
+    return settled(stamp.modified) && settled(stamp.changed);
+}
+
 void hashExistingFiles(std::string root, std::atomic<std::int32_t>& excludedCount,
-                       std::mutex& scanLock) {
+                       std::mutex& scanLock, ScanMode mode) {
     PatchProgress.phase = Scanning;
+    // Before any file is looked at: what changes from here on is not trusted by the next scan.
+    const std::int64_t begun = platform::fileTimeNow();
+    std::vector<ScannedFile> previous;
     {
         const std::lock_guard lock(scannedFilesResetLock);
+        if (mode == ScanMode::Incremental) previous = std::move(scannedFiles);
         scannedFiles.clear();
     }
+    // Sorted, the jobs find their records without an index beside them.
+    std::ranges::sort(previous, {}, &ScannedFile::relativePath);
 
     std::vector<std::string> files;
     std::map<std::string, int> folderCounts;
@@ -175,7 +214,7 @@ void hashExistingFiles(std::string root, std::atomic<std::int32_t>& excludedCoun
     }
 
     const auto started = std::chrono::steady_clock::now();
-    ScanContext scan{root, excludedCount, scanLock, manifest};
+    ScanContext scan{root, excludedCount, scanLock, manifest, previous, begun};
     {
         ThreadPool pool(workerCount);
         for (std::string& relative : files)

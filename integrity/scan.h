@@ -4,9 +4,11 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +18,9 @@ struct ScannedFile {
     std::string fileName;  // last element of the path
     std::uint32_t checksum = 0;
     std::string relativePath;  // as written into the manifest
+    // The file as it was before it was read, for a later scan to compare. Empty when it changed
+    // too recently for a further change to be told apart by its times, or could not be read.
+    std::optional<platform::FileStamp> stamp{};
 };
 
 // The records of the last scan, in the order its jobs finished. Read without a lock once the
@@ -34,6 +39,24 @@ inline const std::string installationRoot = std::string(".") + platform::pathSep
 void listFiles(const std::string& root, std::vector<std::string>& files,
                std::map<std::string, int>& folderCounts);
 
+enum class ScanMode {
+    // Reads every file: the launcher's integrity check.
+    Full,
+    // Takes a file's checksum from the previous scan's record when the file still has the stamp
+    // (size, times, identity) recorded there, and reads the rest. For the later scans of a patch
+    // run, whose updates and scripts change only a few files.
+    Incremental,
+};
+
+// Whether the stamp a scan that began at `scanBegun` (file-clock units) took of a file can vouch
+// for it in a later scan. Not when either time lies within a step of the file clock before that
+// beginning, or later: a change made right after the scan looked could leave the same times
+// behind. A time with a fraction of a second comes from a clock that steps in hundredths at most
+// (a jiffy, Windows' tick); a whole second may come from one that steps by two (FAT).
+bool isSettled(const platform::FileStamp& stamp, std::int64_t scanBegun);
+inline constexpr std::chrono::milliseconds fineClockWindow{100};
+inline constexpr std::chrono::milliseconds coarseClockWindow{2000};
+
 // Scans the installation below `root`; blocks until every file is done.
 void hashExistingFiles(std::string root, std::atomic<std::int32_t>& excludedCount,
-                       std::mutex& scanLock);
+                       std::mutex& scanLock, ScanMode mode = ScanMode::Full);

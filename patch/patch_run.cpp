@@ -73,7 +73,9 @@ void runPatch(const VersionInfo& info, const std::string& serverUrl) {
         if (PatchProgress.repairs != repairs) break;
         PatchProgress.step = ++step;
         // Every step starts from a fresh picture of the installation, which the updates consult.
-        hashExistingFiles(installationRoot, excludedCount, scanLock);
+        // The first reads every file; the later ones read what changed since.
+        hashExistingFiles(installationRoot, excludedCount, scanLock,
+                          step == 1 ? ScanMode::Full : ScanMode::Incremental);
         if (versionLess(server, update.version)) continue;
 
         if (!applyUpdate(update, serverUrl + update.path)) {

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -67,6 +69,31 @@ bool secureRandom(void* buffer, std::size_t size);
 
 // Pushes a written file's data to the disk, so that a rename over the old file is durable.
 bool flushFileToDisk(const std::string& path);
+
+// What the system tells about a file without reading it. Two looks that find equal stamps saw the
+// same bytes, unless the file changed again within one step of the file system's clock.
+struct FileStamp {
+    std::uint64_t size = 0;
+    std::int64_t modified = 0;  // last write of the data, in file-clock units
+    std::int64_t changed = 0;   // last change of data or metadata (times, links, permissions)
+    std::uint64_t index = 0;    // the file on its volume: inode number, file index
+    std::uint64_t volume = 0;   // device, volume serial number
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of the regular file at `path`, following links; nothing for anything else or when the
+// file cannot be examined. Needs no read access, so a file open elsewhere for writing is no bar.
+std::optional<FileStamp> fileStamp(const std::string& path);
+// The stamp of a file open for reading.
+std::optional<FileStamp> fileStamp(std::FILE* file);
+
+// The file clock: what a file written now would carry as its times.
+std::int64_t fileTimeNow();
+#ifdef _WIN32
+inline constexpr std::int64_t fileTimeUnitsPerSecond = 10'000'000;
+#else
+inline constexpr std::int64_t fileTimeUnitsPerSecond = 1'000'000'000;
+#endif
 
 // When set, told the status before either function below ends the process: the test suites use
 // it to tell a run cut short from a finished one. The launcher itself never sets it.

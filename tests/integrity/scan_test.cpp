@@ -6,7 +6,9 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <regex>
+#include <set>
 #include <sstream>
 #include <thread>
 
@@ -14,6 +16,7 @@
 #include "core/log.h"
 #include "core/patch_progress.h"
 #include "core/user_paths.h"
+#include "integrity/checksum.h"
 #include "tests/support/file_size_limit.h"
 #include "tests/support/temp_dir.h"
 
@@ -89,7 +92,9 @@ protected:
     Installation install{dir};
     std::atomic<std::int32_t> excluded{0};
     void SetUp() override { useUserFolder(dir); }
-    void scan(const Installation& which) { hashExistingFiles(which.root, excluded, scanLock); }
+    void scan(const Installation& which, ScanMode mode = ScanMode::Full) {
+        hashExistingFiles(which.root, excluded, scanLock, mode);
+    }
     void scan() { scan(install); }
 };
 
@@ -140,6 +145,233 @@ TEST_F(Scan, WritesOneManifestLinePerFileKeepsTheRecordsAndCountsExclusionsAcros
     ASSERT_FALSE(log.empty());
     EXPECT_EQ(log.front(), "Error open Hashes.ini");
     EXPECT_EQ(std::count(log.begin(), log.end(), "Error write Hashes.ini"), 0);
+}
+
+// What one scan left behind: checksum text and file name by path, the manifest's lines sorted,
+// and how many files it skipped.
+struct ScanResult {
+    std::map<std::string, std::pair<std::string, std::string>> records;
+    std::vector<std::string> manifest;
+    std::int32_t excluded = 0;
+    bool operator==(const ScanResult&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const ScanResult& result) {
+    for (const auto& [path, record] : result.records)
+        out << "\n  " << path << " = " << record.first << " (" << record.second << ")";
+    out << "\n  manifest:";
+    for (const auto& line : result.manifest) out << "\n  " << line;
+    return out << "\n  excluded: " << result.excluded;
+}
+
+ScanResult scanResult(std::int32_t excludedBefore, std::int32_t excludedAfter) {
+    ScanResult result;
+    for (const ScannedFile& file : scannedFiles)
+        result.records[file.relativePath] = {formatChecksum(file.checksum), file.fileName};
+    EXPECT_EQ(result.records.size(), scannedFiles.size()) << "one record per path";
+    result.manifest = sortedLines(hashesPath.get());
+    result.excluded = excludedAfter - excludedBefore;
+    return result;
+}
+
+// Writes over the file's bytes in place and puts its modification time back.
+void rewriteKeepingTime(const fs::path& file, const std::string& content) {
+    const auto time = fs::last_write_time(file);
+    writeFile(file, content);
+    fs::last_write_time(file, time);
+}
+
+// Each row changes the installation between a full scan and an incremental one; the incremental
+// scan must leave what a full scan of the changed tree leaves, reading again exactly the files of
+// the row. The full scan's checksums are inverted before the change: one taken over shows
+// inverted, one read anew shows as it is.
+TEST_F(Scan, IncrementalScanReadsWhatChangedAndOtherwiseEqualsAFullScan) {
+    const auto incremental = [this](const fs::path& folder) {
+        hashExistingFiles(folder.string() + platform::pathSeparator, excluded, scanLock,
+                          ScanMode::Incremental);
+    };
+    const auto renameIn = [](const fs::path& folder, const char* from, const char* to) {
+        fs::rename(folder / from, folder / to);
+    };
+    struct Row {
+        const char* change;
+        std::function<void(const fs::path& folder)> apply;
+        std::set<std::string> readAgain;
+        bool needsLinks = false;
+        std::function<void(const fs::path& folder)> beforeFirstScan = [](const fs::path&) {};
+    };
+    const std::vector<Row> rows = {
+        {"nothing", [](const fs::path&) {}, {}},
+        {"content changed, same size, modification time set back",
+         [](const fs::path& folder) { rewriteKeepingTime(folder / "a.dat", "alpha-2"); },
+         {"a.dat"}},
+        {"replaced by a rename with the same size and time",
+         [](const fs::path& folder) {
+             writeFile(folder / "b.new", "bravo-2");
+             fs::last_write_time(folder / "b.new", fs::last_write_time(folder / "b.dat"));
+             fs::rename(folder / "b.new", folder / "b.dat");
+         },
+         {"b.dat"}},
+        {"deleted", [](const fs::path& folder) { fs::remove(folder / "x/c.dat"); }, {}},
+        {"added",
+         [](const fs::path& folder) { writeFile(folder / "x/new.dat", "new"); },
+         {"x/new.dat"}},
+        {"folder renamed",
+         [&](const fs::path& folder) { renameIn(folder, "x", "z"); },
+         {"z/c.dat", "z/y/d.dat"}},
+        {"two folders swapped",
+         [&](const fs::path& folder) {
+             renameIn(folder, "p", "t");
+             renameIn(folder, "r", "p");
+             renameIn(folder, "t", "r");
+         },
+         {"p/q.dat", "r/q.dat"}},
+        {"folder renamed to an excluded name",
+         [&](const fs::path& folder) { renameIn(folder, "x", "Release"); },
+         {}},
+        {"file replaced by a folder of its name",
+         [](const fs::path& folder) {
+             fs::remove(folder / "b.dat");
+             writeFile(folder / "b.dat/inner", "inner");
+         },
+         {"b.dat/inner"}},
+        {"content changed through a hard link, time set back",
+         [](const fs::path& folder) { rewriteKeepingTime(folder / "h2.dat", "hotel-2"); },
+         {"h1.dat", "h2.dat"}},
+        {"link pointed at another file of the same size",
+         [](const fs::path& folder) {
+             fs::remove(folder / "current");
+             fs::create_symlink("v2.dat", folder / "current");
+         },
+         {"current"},
+         true},
+        // Racily clean: a change within the same clock step would leave the same stamp.
+        {"time set to the whole second the first scan began in",
+         [](const fs::path&) {},
+         {"a.dat"},
+         false,
+         [](const fs::path& folder) {
+             fs::last_write_time(folder / "a.dat", std::chrono::floor<std::chrono::seconds>(
+                                                       fs::file_time_type::clock::now()));
+         }},
+        {"dated ahead of the first scan",
+         [](const fs::path&) {},
+         {"a.dat"},
+         false,
+         [](const fs::path& folder) {
+             fs::last_write_time(folder / "a.dat",
+                                 fs::file_time_type::clock::now() + std::chrono::hours(1));
+         }},
+        {"changed after an incremental scan took its checksum over",
+         [&](const fs::path& folder) {
+             incremental(folder);
+             rewriteKeepingTime(folder / "a.dat", "alpha-2");
+         },
+         {"a.dat"}},
+    };
+
+    // Every tree is made first, then left to settle once for all rows.
+    const std::vector<std::pair<const char*, const char*>> files = {
+        {"a.dat", "alpha-1"},   {"b.dat", "bravo-1"}, {"empty", ""},       {"x/c.dat", "charlie"},
+        {"x/y/d.dat", "delta"}, {"p/q.dat", "papa"},  {"r/q.dat", "rome"}, {"h1.dat", "hotel-1"},
+        {"v1.dat", "ver-1"},    {"v2.dat", "ver-2"}};
+    std::vector<Installation> trees;
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Installation& tree = trees.emplace_back(dir, "tree" + std::to_string(i));
+        for (const auto& [file, content] : files) writeFile(tree.folder / file, content);
+        fs::create_hard_link(tree.folder / "h1.dat", tree.folder / "h2.dat");
+        // The two q.dat files are made alike in size and both times, so that only their identity
+        // tells the swapped folders apart (where the file clock lets both land in one step).
+        const fs::path p = tree.folder / "p/q.dat", r = tree.folder / "r/q.dat";
+        const auto time = fs::last_write_time(p);
+        const auto alike = [&] {
+            const auto one = platform::fileStamp(p.string()),
+                       other = platform::fileStamp(r.string());
+            return one && other && one->modified == other->modified &&
+                   one->changed == other->changed;
+        };
+        for (int attempt = 0; attempt < 50 && !alike(); ++attempt) {
+            fs::last_write_time(p, time);
+            fs::last_write_time(r, time);
+        }
+#ifndef _WIN32
+        fs::create_symlink("v1.dat", tree.folder / "current");
+#endif
+    }
+    std::this_thread::sleep_for(coarseClockWindow + std::chrono::milliseconds(100));
+
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const Row& row = rows[i];
+        SCOPED_TRACE(row.change);
+#ifdef _WIN32
+        if (row.needsLinks) continue;
+#endif
+        const fs::path& folder = trees[i].folder;
+        row.beforeFirstScan(folder);
+        scan(trees[i]);
+        ASSERT_FALSE(scannedFiles.empty());
+        for (ScannedFile& file : scannedFiles) file.checksum = ~file.checksum;
+        row.apply(folder);
+
+        std::int32_t before = excluded;
+        scan(trees[i], ScanMode::Incremental);
+        const ScanResult later = scanResult(before, excluded);
+        before = excluded;
+        scan(trees[i]);
+        const ScanResult full = scanResult(before, excluded);
+
+        // The full scan's result with the checksums of the files not read again inverted.
+        std::set<std::string> readAgain;
+        for (const std::string& path : row.readAgain) readAgain.insert(rel(path));
+        const auto taken = [&](const std::string& path, const std::string& checksum) {
+            if (readAgain.contains(path)) return checksum;
+            return formatChecksum(~static_cast<std::uint32_t>(std::stoul(checksum, nullptr, 16)));
+        };
+        ScanResult expected = full;
+        for (auto& [path, record] : expected.records) record.first = taken(path, record.first);
+        for (std::string& line : expected.manifest) {
+            const auto equals = line.find(" = ");
+            ASSERT_NE(equals, std::string::npos) << line;
+            line =
+                line.substr(0, equals + 3) + taken(line.substr(0, equals), line.substr(equals + 3));
+        }
+        std::sort(expected.manifest.begin(), expected.manifest.end());
+        EXPECT_EQ(later, expected);
+    }
+}
+
+// When a stamp may vouch for a file in a later scan: both times must lie a clock step before the
+// scan began, a step being two seconds for whole-second times.
+TEST_F(Scan, StampsWithinAClockStepOfTheScanDoNotVouchForTheFile) {
+    constexpr std::int64_t second = platform::fileTimeUnitsPerSecond;
+    constexpr std::int64_t ms = second / 1000;
+    const std::int64_t begun = 1'700'000'000 * second + 500 * ms;  // half past a second
+    const std::int64_t old = begun - 3600 * second + 123 * ms;
+    struct Row {
+        const char* what;
+        std::int64_t modified;
+        std::int64_t changed;
+        bool settled;
+    };
+    const Row rows[] = {
+        {"both well before", old, old, true},
+        {"both 150 ms before", begun - 150 * ms, begun - 150 * ms, true},
+        {"change 50 ms before", old, begun - 50 * ms, false},
+        {"write 50 ms before", begun - 50 * ms, old, false},
+        {"change just a step before", old, begun - 100 * ms - 1, true},
+        {"change exactly a step before", old, begun - 100 * ms, false},
+        {"change after the beginning", old, begun + 1, false},
+        {"whole-second write 1.5 s before", begun - 1500 * ms, old, false},
+        {"whole-second write 2.5 s before", begun - 2500 * ms, old, true},
+        {"whole-second change half a second before", old, begun - 500 * ms, false},
+        {"archive date long ago, change well before", 978'307'200 * second, old, true},
+    };
+    for (const Row& row : rows) {
+        platform::FileStamp stamp;
+        stamp.modified = row.modified;
+        stamp.changed = row.changed;
+        EXPECT_EQ(isSettled(stamp, begun), row.settled) << row.what;
+    }
 }
 
 #ifndef _WIN32

@@ -1,0 +1,40 @@
+#include <sys/stat.h>
+#include <time.h>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+std::int64_t nanoseconds(const timespec& time) {
+    return static_cast<std::int64_t>(time.tv_sec) * fileTimeUnitsPerSecond + time.tv_nsec;
+}
+
+std::optional<FileStamp> stampOf(const struct stat& status) {
+    if (!S_ISREG(status.st_mode)) return std::nullopt;
+    return FileStamp{static_cast<std::uint64_t>(status.st_size), nanoseconds(status.st_mtim),
+                     nanoseconds(status.st_ctim), static_cast<std::uint64_t>(status.st_ino),
+                     static_cast<std::uint64_t>(status.st_dev)};
+}
+
+}  // namespace
+
+std::optional<FileStamp> fileStamp(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) return std::nullopt;
+    return stampOf(status);
+}
+
+std::optional<FileStamp> fileStamp(std::FILE* file) {
+    struct stat status {};
+    if (fstat(fileno(file), &status) != 0) return std::nullopt;
+    return stampOf(status);
+}
+
+std::int64_t fileTimeNow() {
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    return nanoseconds(now);
+}
+
+}  // namespace platform

@@ -1,0 +1,58 @@
+#include <io.h>
+#include <windows.h>
+
+#include <memory>
+#include <type_traits>
+
+#include "platform/platform.h"
+
+namespace platform {
+namespace {
+
+struct HandleClose {
+    void operator()(HANDLE handle) const { CloseHandle(handle); }
+};
+using Handle = std::unique_ptr<std::remove_pointer_t<HANDLE>, HandleClose>;
+
+std::uint64_t joined(DWORD high, DWORD low) {
+    return (static_cast<std::uint64_t>(high) << 32) | low;
+}
+
+std::optional<FileStamp> stampOf(HANDLE handle) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    FILE_BASIC_INFO basic{};
+    if (!GetFileInformationByHandle(handle, &info) ||
+        !GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic))
+        return std::nullopt;
+    if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return std::nullopt;
+    // ChangeTime also moves when only the times are set, which LastWriteTime alone would miss.
+    return FileStamp{joined(info.nFileSizeHigh, info.nFileSizeLow), basic.LastWriteTime.QuadPart,
+                     basic.ChangeTime.QuadPart, joined(info.nFileIndexHigh, info.nFileIndexLow),
+                     info.dwVolumeSerialNumber};
+}
+
+}  // namespace
+
+std::optional<FileStamp> fileStamp(const std::string& path) {
+    // Attributes only and every sharing mode: a game holding the file open does not refuse this.
+    const HANDLE opened = CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (opened == INVALID_HANDLE_VALUE) return std::nullopt;
+    const Handle handle(opened);
+    return stampOf(handle.get());
+}
+
+std::optional<FileStamp> fileStamp(std::FILE* file) {
+    const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file)));
+    if (handle == INVALID_HANDLE_VALUE) return std::nullopt;
+    return stampOf(handle);
+}
+
+std::int64_t fileTimeNow() {
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    return static_cast<std::int64_t>(joined(now.dwHighDateTime, now.dwLowDateTime));
+}
+
+}  // namespace platform
