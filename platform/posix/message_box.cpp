@@ -17,7 +17,7 @@ namespace {
 ShowMessageBox boxModule() {
     static const ShowMessageBox show = []() -> ShowMessageBox {
         if (!displayNamed()) return nullptr;
-        void* module = dlopen(besideProgram(messageBoxModuleFile).c_str(), RTLD_NOW | RTLD_LOCAL);
+        void* module = dlopen(besideProgram(messageBoxModuleFile).c_str(), RTLD_LAZY | RTLD_LOCAL);
         if (!module) {
             std::fprintf(stderr, "%s\n", dlerror());
             return nullptr;

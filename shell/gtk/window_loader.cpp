@@ -40,8 +40,9 @@ int showLauncherWindow() {
         return 0;
     }
     const std::string path = platform::besideProgram(windowModuleFile);
-    // Never closed: GTK and WebKitGTK cannot be unloaded.
-    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    // Bound lazily, as when Launcher linked these libraries itself; never closed: GTK and
+    // WebKitGTK cannot be unloaded.
+    void* module = dlopen(path.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (!module) {
         reportMissingWindow(dlerror());
         return 0;
