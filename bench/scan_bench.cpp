@@ -7,18 +7,32 @@
 // parallel walk and reads with no CRC at all. It prints the best of the rounds, the ratios and
 // the peak memory of each program.
 //
-// The launcher's own start (linking the browser libraries, the update check) is timed apart on an
-// empty folder; "scan" is hashExistingFiles alone, run by this program, the figure the targets
-// are about.
+// The launcher's own start (the libraries it loads, the update check) is timed apart on an empty
+// folder; "scan" is hashExistingFiles alone, run by this program, the figure the targets are
+// about. With --peer, another build of Launcher (an earlier commit's) is measured in the same run
+// beside this one: -h start-up and peak memory, and, under an Xvfb of its own, the time from the
+// start to the window being mapped and to the first page having loaded. The window figures serve
+// the page from the launcher's own ports 47810 and 47811: run as
+// `flock /tmp/orv-ports.lock bench_scan ...` when others may use them.
 //
-// usage: bench_scan [--folder DIR] [--rounds N]
+// usage: bench_scan [--folder DIR] [--rounds N] [--peer LAUNCHER] [--launcher-only]
 //        bench_scan --read-only ROOT      (the limit; run as a child by the benchmark)
 //        bench_scan --scan ROOT USERDIR   (the scan alone; run as a child by the benchmark)
+//
+// --launcher-only skips the ~1.5 GB tree and the other programs: the launcher's figures alone.
+#include <X11/Xlib.h>
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -37,6 +51,7 @@
 #include "integrity/exclusions.h"
 #include "integrity/scan.h"
 #include "integrity/thread_pool.h"
+#include "launcher/version.h"
 
 namespace fs = std::filesystem;
 
@@ -182,6 +197,7 @@ struct Run {
 
 // Runs a shell command in `folder`; wall time and the peak resident memory of the processes.
 Run runIn(const fs::path& folder, const std::string& command) {
+    std::fflush(stdout);
     const auto started = std::chrono::steady_clock::now();
     const pid_t child = fork();
     if (child == 0) {
@@ -203,36 +219,50 @@ struct Contender {
     Run best{1e9, 0, 0};
 };
 
-void benchTree(const fs::path& tree, const fs::path& work, const std::string& self, int rounds) {
+// The builds of Launcher being compared: this one, and the --peer if given.
+struct Build {
+    std::string name;
+    std::string program;
+};
+
+// Launcher -h as a player's terminal would start it, with no display (so the closing box goes to
+// standard error instead of waiting for a click) and an xdg-open that opens nothing.
+std::string hashCommand(const fs::path& work, const Build& build) {
     const fs::path home = work / "home";
     const fs::path bin = work / "bin";
     fs::create_directories(bin);
-    // The launcher opens the manifest with xdg-open; here it opens nothing.
     if (std::FILE* stub = std::fopen((bin / "xdg-open").c_str(), "w")) {
         std::fputs("#!/bin/sh\nexit 0\n", stub);
         std::fclose(stub);
     }
     fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    return "exec env -u XDG_DOCUMENTS_DIR -u DISPLAY -u WAYLAND_DISPLAY HOME='" + home.string() +
+           "' XDG_CONFIG_HOME='" + (home / ".config").string() + "' PATH='" + bin.string() +
+           "':\"$PATH\" '" + build.program + "' -h >/dev/null 2>&1";
+}
 
-    const std::string launcher = "exec env -u XDG_DOCUMENTS_DIR HOME='" + home.string() +
-                                 "' XDG_CONFIG_HOME='" + (home / ".config").string() + "' PATH='" +
-                                 bin.string() + "':\"$PATH\" '" + ORV_LAUNCHER_PATH +
-                                 "' -h >/dev/null 2>&1";
-    const fs::path empty = work / "empty";
-    fs::create_directories(empty);
-    Run startOnly{1e9, 0, 0};
-    for (int round = 0; round < rounds; ++round)
-        startOnly.seconds = std::min(startOnly.seconds, runIn(empty, launcher).seconds);
+double megabytes(long kilobytes) {
+    return static_cast<double>(kilobytes) / 1024.0;
+}
 
+void benchTree(const fs::path& tree, const fs::path& work, const std::string& self, int rounds,
+               const std::vector<Build>& builds, bool launcherOnly) {
     std::vector<Contender> contenders = {
         {"scan", "exec '" + self + "' --scan ./ '" + (work / "scan-user").string() + "'"},
         {"no-CRC limit", "exec '" + self + "' --read-only ./ >/dev/null"},
-        {"Launcher -h", launcher},
-        {"rhash --crc32", "exec rhash -r --crc32 . >/dev/null"},
-        {"7z h -scrcCRC32", "exec 7z h -scrcCRC32 -r . >/dev/null"},
-        {"cksum", "find . -type f -print0 | xargs -0 cksum >/dev/null"},
-        {"cat > /dev/null", "find . -type f -print0 | xargs -0 cat >/dev/null"},
     };
+    for (const Build& build : builds)
+        contenders.push_back({"Launcher -h" + build.name, hashCommand(work, build)});
+    if (!launcherOnly) {
+        contenders.insert(
+            contenders.end(),
+            {
+                {"rhash --crc32", "exec rhash -r --crc32 . >/dev/null"},
+                {"7z h -scrcCRC32", "exec 7z h -scrcCRC32 -r . >/dev/null"},
+                {"cksum", "find . -type f -print0 | xargs -0 cksum >/dev/null"},
+                {"cat > /dev/null", "find . -type f -print0 | xargs -0 cat >/dev/null"},
+            });
+    }
 
     // Warm the page cache (and the programs) once before anything is timed.
     for (auto& contender : contenders) runIn(tree, contender.command);
@@ -249,17 +279,296 @@ void benchTree(const fs::path& tree, const fs::path& work, const std::string& se
 
     const double scan = contenders[0].best.seconds;
     const double limit = contenders[1].best.seconds;
-    std::printf("%-18s %9s %10s %14s\n", "", "seconds", "x scan", "peak memory");
+    std::printf("%-24s %9s %10s %14s\n", "", "seconds", "x scan", "peak memory");
     for (const auto& contender : contenders) {
-        std::printf("%-18s %9.3f %10.2f %11.1f MB\n", contender.name.c_str(),
+        std::printf("%-24s %9.3f %10.2f %11.1f MB\n", contender.name.c_str(),
                     contender.best.seconds, contender.best.seconds / scan,
-                    static_cast<double>(contender.best.peakKilobytes) / 1024.0);
+                    megabytes(contender.best.peakKilobytes));
     }
     std::printf("scan / no-CRC limit: %.2f\n", scan / limit);
+    std::printf("Launcher -h peak memory: %.1f MB (target < 40 MB)\n\n",
+                megabytes(contenders[2].best.peakKilobytes));
+    std::fflush(stdout);
+}
+
+// ---- the launcher's start without a tree ----------------------------------------------------
+
+// Launcher -h started straight from here, in the environment hashCommand sets up: a shell and
+// env in between would cost about as much as the start being measured.
+Run runHashDirect(const fs::path& folder, const fs::path& work, const Build& build) {
+    hashCommand(work, build);  // the xdg-open stand-in
+    const fs::path home = work / "home";
+    const std::string path = (work / "bin").string() + ":" + std::getenv("PATH");
+    std::fflush(stdout);
+    const auto started = std::chrono::steady_clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        if (chdir(folder.c_str()) != 0) _exit(127);
+        for (const char* name : {"XDG_DOCUMENTS_DIR", "DISPLAY", "WAYLAND_DISPLAY"}) unsetenv(name);
+        setenv("HOME", home.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+        setenv("PATH", path.c_str(), 1);
+        const int devNull = open("/dev/null", O_WRONLY);
+        dup2(devNull, STDOUT_FILENO);
+        dup2(devNull, STDERR_FILENO);
+        execl(build.program.c_str(), build.program.c_str(), "-h", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return {seconds, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+void benchStart(const fs::path& work, const std::vector<Build>& builds, int rounds) {
+    const fs::path empty = work / "empty";
+    fs::create_directories(empty);
+    std::vector<Run> best(builds.size(), Run{1e9, 0, 0});
+    for (std::size_t i = 0; i < builds.size(); ++i) runHashDirect(empty, work, builds[i]);
+    // Alternating, so that both see the same machine.
+    for (int round = 0; round < rounds * 5; ++round) {
+        for (std::size_t i = 0; i < builds.size(); ++i) {
+            const Run run = runHashDirect(empty, work, builds[i]);
+            if (run.status != 0)
+                std::printf("  %s exited with %d\n", builds[i].name.c_str(), run.status);
+            if (run.seconds < best[i].seconds) best[i] = run;
+        }
+    }
+    std::printf("== Launcher -h on an empty folder (best of %d, started directly) ==\n",
+                rounds * 5);
+    for (std::size_t i = 0; i < builds.size(); ++i) {
+        std::printf("Launcher -h%-12s start-up %7.4f s   peak memory %6.1f MB\n",
+                    builds[i].name.c_str(), best[i].seconds, megabytes(best[i].peakKilobytes));
+    }
+    if (builds.size() > 1)
+        std::printf("start-up now / today: %.2f; memory now / today: %.2f\n",
+                    best[0].seconds / best[1].seconds,
+                    static_cast<double>(best[0].peakKilobytes) / best[1].peakKilobytes);
+    std::printf("(targets: start-up <= 0.010 s)\n\n");
+    std::fflush(stdout);
+}
+
+// ---- the window -------------------------------------------------------------------------------
+
+using Clock = std::chrono::steady_clock;
+
+// The two servers the launcher is built for, reduced to what opening the window needs: the
+// version file (naming this launcher's version, so no update question comes up) and a patcher
+// page whose script calls back once it runs.
+class PageServer {
+public:
+    PageServer() {
+        for (int port : {47810, 47811}) {
+            const int fd = socket(AF_INET, SOCK_STREAM, 0);
+            const int yes = 1;
+            setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+            sockaddr_in address{};
+            address.sin_family = AF_INET;
+            address.sin_port = htons(static_cast<std::uint16_t>(port));
+            address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+                listen(fd, 16) != 0) {
+                close(fd);
+                return;
+            }
+            listeners_.push_back(fd);
+        }
+        if (pipe(stop_) != 0) return;
+        thread_ = std::thread([this] { serve(); });
+    }
+    ~PageServer() {
+        if (thread_.joinable()) {
+            if (write(stop_[1], "x", 1) != 1) std::perror("pipe");
+            thread_.join();
+            close(stop_[0]);
+            close(stop_[1]);
+        }
+        for (int fd : listeners_) close(fd);
+    }
+    bool ok() const { return thread_.joinable(); }
+    void reset() { loadedAt_ = 0; }
+    // When the page's script called back, nothing before.
+    std::optional<Clock::time_point> loaded() const {
+        const auto at = loadedAt_.load();
+        if (at == 0) return std::nullopt;
+        return Clock::time_point(Clock::duration(at));
+    }
+
+private:
+    void serve() {
+        std::vector<pollfd> fds;
+        for (int fd : listeners_) fds.push_back({fd, POLLIN, 0});
+        fds.push_back({stop_[0], POLLIN, 0});
+        for (;;) {
+            if (poll(fds.data(), fds.size(), -1) < 0) continue;
+            if (fds.back().revents) return;
+            for (std::size_t i = 0; i + 1 < fds.size(); ++i)
+                if (fds[i].revents) answer(accept(fds[i].fd, nullptr, nullptr));
+        }
+    }
+    void answer(int connection) {
+        if (connection < 0) return;
+        std::string request;
+        char buffer[4096];
+        pollfd wait{connection, POLLIN, 0};
+        while (request.find("\r\n\r\n") == std::string::npos && poll(&wait, 1, 2000) > 0) {
+            const ssize_t got = read(connection, buffer, sizeof buffer);
+            if (got <= 0) break;
+            request.append(buffer, static_cast<std::size_t>(got));
+        }
+        const std::string target = request.substr(0, request.find('\r'));
+        std::string status = "404 Not Found", body;
+        if (target.starts_with("GET /version.ini ")) {
+            status = "200 OK";
+            body =
+                "[CurrentVersion]\nVersion = 1.0\n[Launcher]\nVersion = " + LauncherVersion + "\n";
+        } else if (target.starts_with("GET /patcher")) {
+            status = "200 OK";
+            body = "<!doctype html><title>ORV</title><body>ORV<script>fetch('/loaded')</script>";
+        } else if (target.starts_with("GET /loaded ")) {
+            loadedAt_ = Clock::now().time_since_epoch().count();
+            status = "204 No Content";
+        }
+        const std::string response =
+            "HTTP/1.1 " + status + "\r\nContent-Length: " + std::to_string(body.size()) +
+            "\r\nContent-Type: text/html\r\nConnection: close\r\n\r\n" + body;
+        if (write(connection, response.data(), response.size()) < 0) std::perror("write");
+        close(connection);
+    }
+
+    std::vector<int> listeners_;
+    int stop_[2] = {-1, -1};
+    std::thread thread_;
+    std::atomic<Clock::rep> loadedAt_{0};
+};
+
+struct WindowTimes {
+    double mapped = 0, loaded = 0;
+};
+
+// Starts the launcher on the display and times its window's map and its first page; nothing
+// when either does not happen within 30 s. The launcher and its browser processes end after.
+std::optional<WindowTimes> openWindowOnce(Display* display, const std::string& displayName,
+                                          const Build& build, const fs::path& home,
+                                          const fs::path& folder, PageServer& pages) {
+    pages.reset();
+    std::fflush(stdout);
+    const Clock::time_point started = Clock::now();
+    const pid_t child = fork();
+    if (child == 0) {
+        setpgid(0, 0);
+        if (chdir(folder.c_str()) != 0) _exit(127);
+        setenv("DISPLAY", displayName.c_str(), 1);
+        setenv("HOME", home.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", (home / ".config").c_str(), 1);
+        unsetenv("XDG_DOCUMENTS_DIR");
+        unsetenv("WAYLAND_DISPLAY");
+        freopen("/dev/null", "w", stdout);
+        freopen("/dev/null", "w", stderr);
+        execl(build.program.c_str(), build.program.c_str(), static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    setpgid(child, child);
+    std::optional<double> mapped;
+    const auto seconds = [&](Clock::time_point at) {
+        return std::chrono::duration<double>(at - started).count();
+    };
+    pollfd x{ConnectionNumber(display), POLLIN, 0};
+    while (Clock::now() - started < std::chrono::seconds(30) && !(mapped && pages.loaded())) {
+        poll(&x, 1, 5);
+        while (XPending(display)) {
+            XEvent event;
+            XNextEvent(display, &event);
+            if (event.type != MapNotify || mapped) continue;
+            char* name = nullptr;
+            if (XFetchName(display, event.xmap.window, &name) && name) {
+                if (std::string(name) == ">ORV< Launcher") mapped = seconds(Clock::now());
+                XFree(name);
+            }
+        }
+    }
+    kill(-child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    if (!mapped || !pages.loaded()) return std::nullopt;
+    return WindowTimes{*mapped, seconds(*pages.loaded())};
+}
+
+void benchWindow(const fs::path& work, const std::vector<Build>& builds, int rounds) {
     std::printf(
-        "Launcher -h start-up alone (empty folder): %.3f s; Launcher -h less start-up: "
-        "%.3f s\n\n",
-        startOnly.seconds, contenders[2].best.seconds - startOnly.seconds);
+        "== the window under Xvfb: start to window mapped, start to first page loaded ==\n");
+    PageServer pages;
+    if (!pages.ok()) {
+        std::printf(
+            "skipped: ports 47810/47811 are in use (run under flock /tmp/orv-ports.lock)\n\n");
+        return;
+    }
+    const std::string displayName = ":" + std::to_string(150 + getpid() % 50);
+    std::fflush(stdout);
+    const pid_t xvfb = fork();
+    if (xvfb == 0) {
+        freopen("/dev/null", "w", stderr);
+        execlp("Xvfb", "Xvfb", displayName.c_str(), "-screen", "0", "1280x800x24", "-nolisten",
+               "tcp", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    Display* display = nullptr;
+    for (int attempt = 0; attempt < 100 && !display; ++attempt) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        display = XOpenDisplay(displayName.c_str());
+    }
+    if (!display) {
+        std::printf("skipped: Xvfb did not start\n\n");
+        kill(xvfb, SIGTERM);
+        waitpid(xvfb, nullptr, 0);
+        return;
+    }
+    XSelectInput(display, DefaultRootWindow(display), SubstructureNotifyMask);
+    XSync(display, False);
+
+    const fs::path folder = work / "window-install";
+    fs::create_directories(folder);
+    std::vector<std::vector<WindowTimes>> times(builds.size());
+    // One round unmeasured: the page cache, and the browser's own cache in each home.
+    for (int round = -1; round < rounds * 2; ++round) {
+        for (std::size_t i = 0; i < builds.size(); ++i) {
+            const fs::path home = work / ("window-home" + std::to_string(i));
+            const auto run = openWindowOnce(display, displayName, builds[i], home, folder, pages);
+            if (!run)
+                std::printf("  %s: no window or no page within 30 s\n", builds[i].name.c_str());
+            if (run && round >= 0) times[i].push_back(*run);
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        }
+    }
+    XCloseDisplay(display);
+    kill(xvfb, SIGTERM);
+    waitpid(xvfb, nullptr, 0);
+
+    const auto median = [](std::vector<double> values) {
+        std::sort(values.begin(), values.end());
+        return values.empty() ? 0.0 : values[values.size() / 2];
+    };
+    std::vector<double> mappedMedian, loadedMedian;
+    for (std::size_t i = 0; i < builds.size(); ++i) {
+        std::vector<double> mapped, loaded;
+        for (const auto& run : times[i]) {
+            mapped.push_back(run.mapped);
+            loaded.push_back(run.loaded);
+        }
+        mappedMedian.push_back(median(mapped));
+        loadedMedian.push_back(median(loaded));
+        std::printf(
+            "Launcher%-12s window mapped %6.3f s (best %6.3f)   page loaded %6.3f s (best %6.3f)"
+            "   [median of %zu]\n",
+            builds[i].name.c_str(), mappedMedian[i],
+            mapped.empty() ? 0.0 : *std::min_element(mapped.begin(), mapped.end()), loadedMedian[i],
+            loaded.empty() ? 0.0 : *std::min_element(loaded.begin(), loaded.end()), mapped.size());
+    }
+    if (builds.size() > 1 && mappedMedian[1] > 0 && loadedMedian[1] > 0)
+        std::printf("window mapped now / today: %.2f; page loaded now / today: %.2f\n",
+                    mappedMedian[0] / mappedMedian[1], loadedMedian[0] / loadedMedian[1]);
+    std::printf("(target: the window opens as fast as today)\n\n");
     std::fflush(stdout);
 }
 
@@ -271,27 +580,45 @@ int main(int argc, char** argv) {
 
     fs::path base = fs::temp_directory_path() / "orv-bench-scan";
     int rounds = 3;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    bool launcherOnly = false;
+    std::vector<Build> builds{{"", ORV_LAUNCHER_PATH}};
+    for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
-        if (option == "--folder")
-            base = argv[i + 1];
-        else if (option == "--rounds")
-            rounds = std::max(1, std::atoi(argv[i + 1]));
+        const bool hasValue = i + 1 < argc;
+        if (option == "--launcher-only") {
+            launcherOnly = true;
+        } else if (option == "--folder" && hasValue) {
+            base = argv[++i];
+        } else if (option == "--rounds" && hasValue) {
+            rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (option == "--peer" && hasValue) {
+            builds.push_back({" (today)", fs::absolute(argv[++i]).string()});
+        } else {
+            std::fprintf(stderr, "unknown option %s\n", option.c_str());
+            return 2;
+        }
     }
+    if (builds.size() > 1) builds[0].name = " (now)";
     const std::string self = fs::canonical("/proc/self/exe").string();
     fs::create_directories(base);
     std::printf("%u logical processors\n", std::thread::hardware_concurrency());
+    for (const Build& build : builds)
+        std::printf("Launcher%s: %s\n", build.name.c_str(), build.program.c_str());
+
+    const fs::path work = base / "work";
+    benchStart(work, builds, rounds);
+    benchWindow(work, builds, rounds);
 
     const TreeShape large{
         "large", 3000, 200e3, 1.6, 64ull << 20, {220ull << 20, 300ull << 20, 380ull << 20}, 120};
     const TreeShape many{"many", 100000, 5000, 1.2, 1ull << 20, {}, 600};
-    const fs::path largeTree = ensureTree(base, large);
+    if (!launcherOnly) {
+        const fs::path largeTree = ensureTree(base, large);
+        std::printf("== %s: ~3,000 files, ~1.5 GB ==\n", largeTree.c_str());
+        benchTree(largeTree, work, self, rounds, builds, launcherOnly);
+    }
     const fs::path manyTree = ensureTree(base, many);
-
-    const fs::path work = base / "work";
-    std::printf("== %s: ~3,000 files, ~1.5 GB ==\n", largeTree.c_str());
-    benchTree(largeTree, work, self, rounds);
     std::printf("== %s: 100,000 files, ~500 MB ==\n", manyTree.c_str());
-    benchTree(manyTree, work, self, rounds);
+    benchTree(manyTree, work, self, rounds, builds, launcherOnly);
     return 0;
 }

@@ -23,16 +23,19 @@ inline constexpr bool setupUpdatesLauncher = false;
 // The user's documents folder as the system names it, or nothing when it cannot be determined.
 std::optional<std::u16string> documentsFolder();
 
-// Conversion between the process's narrow code page and UTF-16. Both stop at the first NUL;
-// a conversion the system refuses gives the empty text.
+// Conversion between narrow text and UTF-16. Narrow text is the process's code page on Windows
+// (UTF-8 through the manifest) and UTF-8 elsewhere, whatever the locale; there, bytes that are
+// not UTF-8 cross as U+DC80..U+DCFF and come back unchanged. Both stop at the first NUL; a
+// conversion the system refuses gives the empty text.
 std::u16string narrowToWide(const char* text);
 std::string wideToNarrow(const char16_t* text);
 
 enum class MessageKind { Notice, Error, Question };
 enum class MessageAnswer { Ok, Yes, No };
 
-// A modal message box without owner window. Without a display the text goes to standard error
-// and the answer is that of a dismissed box.
+// A modal message box without owner window, callable from any thread (on Linux it is shown on
+// the thread that runs GTK's main loop). Without a display the text goes to standard error and
+// the answer is that of a dismissed box.
 MessageAnswer messageBox(const std::string& text, const std::string& caption, MessageKind kind);
 
 // When set, message boxes are answered by this function instead of the user: the test suites

@@ -1,5 +1,8 @@
-// The POSIX stand-in for the ANSI code page is the character set of the locale that the
-// launcher selects with setlocale(LC_ALL, "") at start.
+// Narrow texts are UTF-8 whatever the locale says: file names are bytes, and a home folder named
+// in UTF-8 must not turn into question marks under LC_ALL=C. Bytes that are not UTF-8 travel
+// through UTF-16 as the lone surrogates U+DC80..U+DCFF and come back as the same bytes, so every
+// file name survives the round trip. Only texts shown on a terminal go through the locale's
+// character set (localeText).
 #include <iconv.h>
 #include <langinfo.h>
 
@@ -9,9 +12,57 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/posix/locale_text.h"
 
 namespace platform {
 namespace {
+
+constexpr char16_t escapedByteBase = 0xDC00;  // + byte 0x80..0xFF
+
+// The length of the well-formed UTF-8 sequence at `at` and its code point; 0 when the bytes there
+// do not start one (overlong forms, encoded surrogates and values above U+10FFFF included).
+std::size_t decodeSequence(const unsigned char* at, char32_t& code) {
+    const unsigned char lead = at[0];
+    std::size_t length;
+    char32_t minimum;
+    if (lead < 0x80) {
+        code = lead;
+        return 1;
+    } else if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2, minimum = 0x80, code = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3, minimum = 0x800, code = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4, minimum = 0x10000, code = lead & 0x07;
+    } else {
+        return 0;
+    }
+    for (std::size_t i = 1; i < length; ++i) {
+        // A NUL ends the text, and it is not a continuation byte either.
+        if ((at[i] & 0xC0) != 0x80) return 0;
+        code = (code << 6) | (at[i] & 0x3F);
+    }
+    if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code < 0xE000)) return 0;
+    return length;
+}
+
+void appendUtf8(std::string& out, char32_t c) {
+    if (c < 0x80) {
+        out += static_cast<char>(c);
+    } else if (c < 0x800) {
+        out += static_cast<char>(0xC0 | (c >> 6));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+        out += static_cast<char>(0xE0 | (c >> 12));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (c >> 18));
+        out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+        out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+}
 
 constexpr const char* utf16 = std::endian::native == std::endian::little ? "UTF-16LE" : "UTF-16BE";
 
@@ -60,21 +111,52 @@ private:
 }  // namespace
 
 std::u16string narrowToWide(const char* text) {
-    Converter converter(utf16, nl_langinfo(CODESET));
+    const auto* at = reinterpret_cast<const unsigned char*>(text);
     std::u16string result;
-    if (!converter.ok()) return result;
-    // An invalid byte becomes U+FFFD and the conversion goes on with the next byte.
-    auto skipByte = [](const char*, std::size_t) -> std::size_t { return 1; };
-    if (!converter.run(text, std::strlen(text), result, u'\uFFFD', skipByte)) return {};
+    while (*at) {
+        char32_t code;
+        const std::size_t length = decodeSequence(at, code);
+        if (length == 0) {
+            result += static_cast<char16_t>(escapedByteBase + *at++);
+            continue;
+        }
+        at += length;
+        if (code < 0x10000) {
+            result += static_cast<char16_t>(code);
+        } else {
+            result += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            result += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        }
+    }
     return result;
 }
 
 std::string wideToNarrow(const char16_t* text) {
-    Converter converter(nl_langinfo(CODESET), utf16);
     std::string result;
-    if (!converter.ok()) return result;
-    std::size_t units = 0;
-    while (text[units] != 0) ++units;
+    for (; *text; ++text) {
+        const char16_t unit = *text;
+        if (unit >= 0xD800 && unit < 0xDC00 && text[1] >= 0xDC00 && text[1] < 0xE000) {
+            appendUtf8(result, 0x10000 + ((unit - 0xD800) << 10) + (text[1] - 0xDC00));
+            ++text;
+        } else if (unit >= escapedByteBase + 0x80 && unit <= escapedByteBase + 0xFF) {
+            result += static_cast<char>(unit - escapedByteBase);
+        } else if (unit >= 0xD800 && unit < 0xE000) {
+            // Any other lone surrogate names no character and no byte.
+            result += '?';
+        } else {
+            appendUtf8(result, unit);
+        }
+    }
+    return result;
+}
+
+std::string localeText(const std::string& text) {
+    const char* codeset = nl_langinfo(CODESET);
+    if (std::strcmp(codeset, "UTF-8") == 0) return text;
+    Converter converter(codeset, utf16);
+    if (!converter.ok()) return text;
+    const std::u16string wide = narrowToWide(text.c_str());
+    std::string result;
     // A character the code page lacks becomes '?': skip its surrogate pair or single unit.
     auto skipCharacter = [](const char* at, std::size_t left) -> std::size_t {
         char16_t first;
@@ -86,8 +168,9 @@ std::string wideToNarrow(const char16_t* text) {
         }
         return 2;
     };
-    if (!converter.run(reinterpret_cast<const char*>(text), units * 2, result, '?', skipCharacter))
-        return {};
+    if (!converter.run(reinterpret_cast<const char*>(wide.data()), wide.size() * 2, result, '?',
+                       skipCharacter))
+        return text;
     return result;
 }
 

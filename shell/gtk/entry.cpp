@@ -2,10 +2,10 @@
 #include <string>
 
 #include "launcher/startup.h"
-#include "shell/gtk/gtk_shell.h"
+#include "shell/gtk/window_loader.h"
 
 int main(int argc, char** argv) {
-    // Narrow texts are in the locale's character set, the stand-in for Windows' ANSI code page.
+    // Narrow texts are UTF-8 whatever the locale; it only decides how a terminal is written to.
     std::setlocale(LC_ALL, "");
     std::string commandLine;
     for (int i = 1; i < argc; ++i) {
@@ -13,5 +13,5 @@ int main(int argc, char** argv) {
         commandLine += argv[i];
     }
     if (!startLauncher(commandLine)) return 0;
-    return runLauncherWindow();
+    return showLauncherWindow();
 }

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "core/log.h"
-#include "core/text.h"
 #include "launcher/progress_pump.h"
 #include "launcher/window_layout.h"
 #include "platform/posix/gtk_display.h"
+#include "shell/gtk/launcher_link.h"
 #include "shell/gtk/webview_bridge.js.h"
 #include "web/browser_host.h"
 #include "web/browser_view.h"
@@ -274,7 +274,7 @@ int runLauncherWindow() {
 
     static GtkHostWindow host(window);
     hostWindow = &host;
-    mainWindow = &host;
+    *launcherCalls().mainWindow = &host;
     gtk_widget_realize(window);
     shapeWindow(window);
     gtk_widget_show_all(window);
@@ -284,7 +284,7 @@ int runLauncherWindow() {
     onBrowserReady(&view);
 
     gtk_main();
-    webView = nullptr;
-    mainWindow = nullptr;
+    *launcherCalls().webView = nullptr;
+    *launcherCalls().mainWindow = nullptr;
     return 0;
 }

@@ -47,17 +47,21 @@ mkdir -p "$driver" && touch "$driver/commands"
 
 # The service's ports are fixed (the launcher is built for them). Connections that earlier tests
 # closed may hold one of them for up to a minute, so a busy port is waited out.
-for attempt in $(seq 1 45); do
-  "$service" --download-dir "$server" --store "$work/store.json" --test-driver "$driver" \
-    --rate-limit 2048 >"$work/service.log" 2>&1 &
-  service_pid=$!
-  wait_for 10 grep -q "listening\|Listening\|web service\|cannot listen" "$work/service.log" || sleep 1
-  kill -0 "$service_pid" 2>/dev/null && break
-  grep -q "already in use" "$work/service.log" || break
-  echo "service ports busy (attempt $attempt), waiting"
-  sleep 2
-done
-pids+=("$service_pid")
+#   start_service ARGS...   (sets service_pid)
+start_service() {
+  for attempt in $(seq 1 45); do
+    "$service" "$@" >"$work/service.log" 2>&1 &
+    service_pid=$!
+    wait_for 10 grep -q "listening\|Listening\|web service\|cannot listen" "$work/service.log" || sleep 1
+    kill -0 "$service_pid" 2>/dev/null && break
+    grep -q "already in use" "$work/service.log" || break
+    echo "service ports busy (attempt $attempt), waiting"
+    sleep 2
+  done
+  pids+=("$service_pid")
+}
+start_service --download-dir "$server" --store "$work/store.json" --test-driver "$driver" \
+  --rate-limit 2048
 
 screenshot() { import -display "$DISPLAY" -window root "$artefacts/$1.png" 2>/dev/null; }
 seen() { grep -q -- "$1" "$driver/seen.log" 2>/dev/null; }
@@ -188,6 +192,76 @@ check "a second launcher tells the player" \
 check "a second launcher leaves the settings alone" test "$(md5sum "$settings")" = "$settings_before"
 check "the first launcher runs on" kill -0 "$launcher_pid"
 command close
+check "the first launcher ends on close" wait_for 20 bash -c "! kill -0 $launcher_pid 2>/dev/null"
+
+# 8. -h under LC_ALL=C with a home folder named in UTF-8: the manifest lands under that very
+#    name, and the closing box comes up from the hashing thread while the main thread waits.
+accent_home=$work/Jos$'\xc3\xa9'
+mkdir -p "$accent_home" "$work/bin"
+printf '#!/bin/sh\nexit 0\n' >"$work/bin/xdg-open" && chmod +x "$work/bin/xdg-open"
+(cd "$install" && HOME=$accent_home LC_ALL=C PATH=$work/bin:$PATH ORV_TEST_MESSAGE_ANSWER=ok \
+  timeout 60 "$launcher" -h) >"$work/hash.out" 2>&1
+status=$?
+check "-h ends with status 0" test "$status" -eq 0
+check "-h manifest under the UTF-8 home" \
+  grep -q "Astrovance.exe = " "$accent_home/Documents/My Games/ORV/Hashes.ini"
+check "-h wrote nothing beside that home" test "$(ls "$work" | grep -c '^Jos')" -eq 1
+check "-h closing box shown in a window" \
+  grep -q "^>ORV< Launcher: answered in its window" "$work/hash.out"
+
+# 9. Without the browser library or the window module the player is told, and the launcher ends
+#    with status 0. A copy of the module that names a WebKitGTK no system has stands for a system
+#    without WebKitGTK; the message box module beside it shows the box, or without it, stderr.
+modules=$(dirname "$launcher")
+no_webkit=$work/modules-no-webkit no_modules=$work/modules-none
+mkdir -p "$no_webkit" "$no_modules"
+cp "$modules/orv-message-box.so" "$no_webkit/"
+perl -pe 's/libwebkit2gtk-4\.1\.so\.0/libwebkit2gtk-0.0.so.0/g' "$modules/orv-launcher-window.so" \
+  >"$no_webkit/orv-launcher-window.so"
+for case in no_webkit no_modules; do
+  : >"$work/$case.out"
+  (cd "$install" && HOME=$home ORV_TEST_MODULE_DIR=${!case} ORV_TEST_MESSAGE_ANSWER=ok \
+    timeout 60 "$launcher") >"$work/$case.out" 2>&1
+  status=$?
+  check "$case: ends with status 0" test "$status" -eq 0
+done
+check "no WebKitGTK: logged" log_has "WebKitGTK not found - libwebkit2gtk-0.0.so.0"
+check "no WebKitGTK: the player is told" grep -q "WebKitGTK 4.1 is not installed" "$work/no_webkit.out"
+check "no WebKitGTK: in a message box" \
+  grep -q "^>ORV< Launcher: answered in its window" "$work/no_webkit.out"
+check "no module: logged" log_has "Failed to load the launcher window - $no_modules/orv-launcher-window.so"
+check "no module: told on stderr" grep -q "^>ORV< Launcher: The launcher window could not be loaded" \
+  "$work/no_modules.out"
+check "no module: no box without GTK's module" \
+  bash -c "! grep -q 'answered in its window' '$work/no_modules.out'"
+
+# 10. A download that fails for good while the window is open: the "Download Failed" box, raised on
+#     a transfer's thread, is shown in a window (on GTK's thread) and the launcher ends with 0,
+#     after ten attempts spread over about a minute.
+kill "$service_pid" 2>/dev/null; wait "$service_pid" 2>/dev/null
+home9=$work/home9
+"$make_install" --install "$work/install9" --server "$work/server9" --scenario behind-one-inc \
+  --client-settings "$home9/Documents/My Games/ORV/ClientSettings.ini" >/dev/null ||
+  fail "generator for the failed download"
+start_service --download-dir "$work/server9" --store "$work/store9.json" --rate-limit 128
+(cd "$work/install9" && HOME=$home9 ORV_TEST_MESSAGE_ANSWER=ok exec "$launcher") \
+  >"$work/failed.out" 2>&1 &
+launcher_pid=$!
+pids+=("$launcher_pid")
+log9() { cat "$home9/Documents/My Games/ORV"/Logs/*.log 2>/dev/null | grep -qF -- "$1"; }
+if wait_for 60 log9 "Patched: "; then
+  kill "$service_pid" 2>/dev/null
+  if wait_for 180 bash -c "! kill -0 $launcher_pid 2>/dev/null"; then
+    wait "$launcher_pid"; status=$?
+    check "failed download ends with status 0" test "$status" -eq 0
+  else
+    fail "failed download ends the launcher"
+  fi
+  check "Download Failed box shown in a window" \
+    grep -q "^Download Failed: answered in its window" "$work/failed.out"
+else
+  fail "a download started"
+fi
 
 echo "$passes passed, $failures failed"
 if ((failures)); then
