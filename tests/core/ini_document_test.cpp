@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -99,10 +104,46 @@ TEST_F(IniTest, SetValueKeepsUnrelatedLinesAndReadsWindowsLineEnds) {
     EXPECT_EQ(content(), "; settings\n[CLIENT]\nVersion=1.1\n\n[Config]\nWindowMode=true\n");
 }
 
+// A write that fails is never dropped silently: the log names the file.
 TEST_F(IniTest, SetValueFailsWhenTheFolderCannotBeCreated) {
+    useUserFolder(dir);
     writeFile(dir.file("blocker"), "a file where a folder should be");
-    EXPECT_FALSE(setValue(dir.file("blocker/sub/ClientSettings.ini"), "CLIENT", "token", "x"));
+    const std::string blocked = dir.file("blocker/sub/ClientSettings.ini");
+    EXPECT_FALSE(setValue(blocked, "CLIENT", "token", "x"));
+    const auto log = logMessages();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("Error writing " + blocked + ": ", 0), 0u) << log[0];
 }
+
+#ifdef _WIN32
+// Another program holding the settings file open (a virus scanner, an editor) makes Windows refuse
+// to replace it for a moment: the write waits that moment out, and one that outlasts the wait is
+// logged with the file's name and leaves the file as it was.
+TEST_F(IniTest, SetValueWaitsForAFileHeldOpenAndLogsOneHeldTooLong) {
+    useUserFolder(dir);
+    write("[CLIENT]\nVersion=1.0\n");
+    const std::u16string wide = toWide(path);
+    for (const int heldMs : {300, 4000}) {
+        // Shared for reading and writing, not for deleting: a rename over it fails meanwhile.
+        HANDLE held = CreateFileW(reinterpret_cast<const wchar_t*>(wide.c_str()), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        std::thread release([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(heldMs));
+            CloseHandle(held);
+        });
+        const bool written = setValue(path, "CLIENT", "Version", std::to_string(heldMs));
+        release.join();
+        EXPECT_EQ(written, heldMs < 1000) << heldMs;
+        EXPECT_EQ(getValue(path, "CLIENT", "Version"), "300") << "the write that got through";
+        EXPECT_EQ(filesBeside(), 1) << heldMs;
+    }
+    const auto log = logMessages();
+    ASSERT_EQ(log.size(), 1u);
+    EXPECT_EQ(log[0].rfind("Error writing " + path + ": ", 0), 0u) << log[0];
+}
+#endif
 
 // A player's documents folder below a user name outside ASCII: the folder made, the file written
 // and the file read back must all be the one the narrow path names, with no garbled twin beside.
