@@ -26,6 +26,8 @@ namespace {
 
 constexpr int downloadAttempts = 10;
 constexpr long receiveBufferSize = 512L * 1024;
+// How much of a download is written to the disk at a time while it arrives.
+constexpr std::uint64_t writebackStep = std::uint64_t{8} << 20;
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -84,7 +86,10 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* con
     if (!attempt.keep) return bytes;
     const std::size_t written = std::fwrite(data, 1, bytes, attempt.file.get());
     attempt.staged.crc = continueChecksum(attempt.staged.crc, data, written);
+    const std::uint64_t before = attempt.staged.size;
     attempt.staged.size += written;
+    if (before / writebackStep != attempt.staged.size / writebackStep)
+        platform::startWriteback(attempt.file.get(), before / writebackStep * writebackStep);
     return written;
 }
 

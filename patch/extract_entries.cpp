@@ -21,6 +21,7 @@
 #include "integrity/checksum.h"
 #include "patch/archive_reader.h"
 #include "patch/update_from_web.h"
+#include "platform/platform.h"
 
 namespace fs = std::filesystem;
 
@@ -112,6 +113,8 @@ bool staysInWorkingFolder(const fs::path& target) {
     return !error && liesBelow(resolved, folder);
 }
 
+constexpr std::uint64_t writebackStep = std::uint64_t{8} << 20;
+
 struct FileClose {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -143,6 +146,9 @@ std::string writeEntry(archive* reader, archive_entry* entry, const WantedEntry&
     const auto put = [&](const void* data, std::size_t size) {
         writeFailed = writeFailed || std::fwrite(data, 1, size, out.get()) != size;
         crc = continueChecksum(crc, data, size);
+        // Big entries go to the disk as they come, not all at once at the rename.
+        if ((written + size) / writebackStep != written / writebackStep)
+            platform::startWriteback(out.get(), written / writebackStep * writebackStep);
         written += size;
     };
     while (!writeFailed) {

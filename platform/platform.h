@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <cstdint>
+#include <cstdio>
 #include <optional>
 #include <string>
 
@@ -69,6 +71,12 @@ bool claimInstance(const std::string& name, const std::string& lockFolder);
 
 // Fills the buffer from the system's secure random source.
 bool secureRandom(void* buffer, std::size_t size);
+
+// Starts writing what `file` holds from `offset` on to the disk, without waiting for it. A file
+// renamed over another is flushed there and then on some systems (ext4): started early, the
+// writing overlaps the transfer instead of holding up the rename. Nothing where the system's own
+// writing suffices.
+void startWriteback(std::FILE* file, std::uint64_t offset);
 
 // Pushes a written file's data to the disk, so that a rename over the old file is durable.
 bool flushFileToDisk(const std::string& path);

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/platform.h"
@@ -21,6 +22,15 @@ bool secureRandom(void* buffer, std::size_t size) {
         size -= static_cast<std::size_t>(got);
     }
     return true;
+}
+
+void startWriteback(std::FILE* file, std::uint64_t offset) {
+    if (std::fflush(file) != 0) return;
+#ifdef __linux__
+    sync_file_range(fileno(file), static_cast<off_t>(offset), 0, SYNC_FILE_RANGE_WRITE);
+#else
+    (void)offset;
+#endif
 }
 
 bool flushFileToDisk(const std::string& path) {

@@ -12,6 +12,9 @@ bool secureRandom(void* buffer, std::size_t size) {
                            BCRYPT_USE_SYSTEM_PREFERRED_RNG) == 0;
 }
 
+// NTFS replaces a file by rename without flushing it first, and its lazy writer keeps up.
+void startWriteback(std::FILE*, std::uint64_t) {}
+
 bool flushFileToDisk(const std::string& path) {
     const HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

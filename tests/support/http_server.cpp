@@ -309,7 +309,7 @@ void HttpServer::handle(const httplib::Request& request, httplib::Response& resp
     auto& ranges = const_cast<httplib::Request&>(request).ranges;
     if (scripted && (chosen.status != 200 || chosen.ignoresRange)) ranges.clear();
     if (scripted) {
-        respond(chosen, request, response);
+        respond(std::move(chosen), request, response);
     } else if (!serveFile(request.path, !ranges.empty(), response)) {
         ranges.clear();
         response.status = 404;
@@ -317,15 +317,18 @@ void HttpServer::handle(const httplib::Request& request, httplib::Response& resp
     }
 }
 
-void HttpServer::respond(const HttpAnswer& answer, const httplib::Request& request,
+void HttpServer::respond(HttpAnswer answer, const httplib::Request& request,
                          httplib::Response& response) {
     response.status = answer.status == 200 && !request.ranges.empty() ? 206 : answer.status;
     for (const auto& [name, value] : answer.headers) response.set_header(name, value);
-    const std::string body = answer.body;
+    // Shared by the content providers: a big body is not copied for each of them.
+    const auto shared = std::make_shared<const std::string>(std::move(answer.body));
+    const std::string& body = *shared;
     const std::size_t half = body.size() / 2;
     switch (answer.delivery) {
     case Delivery::Chunked:
-        response.set_chunked_content_provider(contentType, [this, body, half](std::size_t, httplib::DataSink& sink) {
+        response.set_chunked_content_provider(contentType, [this, shared, half](std::size_t, httplib::DataSink& sink) {
+            const std::string& body = *shared;
             // Two chunks, so the client sees data arrive without ever learning the length.
             writeCounted(sink, body.data(), half);
             writeCounted(sink, body.data() + half, body.size() - half);
@@ -340,20 +343,23 @@ void HttpServer::respond(const HttpAnswer& answer, const httplib::Request& reque
     case Delivery::LongLength:
         response.set_content_provider(
             body.size() + 1000, contentType,
-            [this, body](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+            [this, shared](std::size_t offset, std::size_t, httplib::DataSink& sink) {
+                const std::string& body = *shared;
                 if (offset == 0 && !body.empty()) writeCounted(sink, body.data(), body.size());
                 return false;  // the rest never comes: the connection closes short
             });
         return;
     case Delivery::ShortLength:
         response.set_content_provider(
-            half, contentType, [this, body](std::size_t, std::size_t, httplib::DataSink& sink) {
+            half, contentType, [this, shared](std::size_t, std::size_t, httplib::DataSink& sink) {
+                const std::string& body = *shared;
                 // All of it, past the announced end: the client must stop where it was told.
                 return writeCounted(sink, body.data(), body.size());
             });
         return;
     case Delivery::Endless:
-        response.set_chunked_content_provider(contentType, [this, body](std::size_t, httplib::DataSink& sink) {
+        response.set_chunked_content_provider(contentType, [this, shared](std::size_t, httplib::DataSink& sink) {
+            const std::string& body = *shared;
             const std::string piece = body.empty() ? std::string(64 * 1024, 'x') : body;
             while (writeCounted(sink, piece.data(), piece.size())) {
                 const std::lock_guard lock(mutex_);
@@ -381,8 +387,9 @@ void HttpServer::respond(const HttpAnswer& answer, const httplib::Request& reque
     const int peerPort = request.remote_port;
     response.set_content_provider(
         body.size(), contentType,
-        [this, body, cut, delivery, peerPort](std::size_t offset, std::size_t length,
+        [this, shared, cut, delivery, peerPort](std::size_t offset, std::size_t length,
                                               httplib::DataSink& sink) {
+            const std::string& body = *shared;
             const std::size_t end = std::min(body.size(), offset + length);
             if (delivery != Delivery::Whole && offset < cut) {
                 if (!writeCounted(sink, body.data() + offset, std::min(cut, end) - offset)) return false;

@@ -99,7 +99,7 @@ public:
 private:
     void handle(const httplib::Request& request, httplib::Response& response);
     bool serveFile(const std::string& path, bool ranged, httplib::Response& response);
-    void respond(const HttpAnswer& answer, const httplib::Request& request,
+    void respond(HttpAnswer answer, const httplib::Request& request,
                  httplib::Response& response);
     bool writeCounted(httplib::DataSink& sink, const char* data, std::size_t size);
     // Waits until the server stops (true: stopping) or, unless `stopOnly`, until release().
