@@ -165,7 +165,21 @@ void reportFailure(HWND window, const std::string& logText, const std::wstring& 
     if (window) InvalidateRect(window, nullptr, TRUE);
 }
 
+// The runtime keeps its data in a folder beside the executable, named after it.
+std::wstring userDataFolder() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return L"Launcher.exe.WebView2";
+        if (length < path.size()) return path.substr(0, length) + L".WebView2";
+        path.resize(path.size() * 2);
+    }
+}
+
 void reportBrowserFailure(HWND window, const std::string& what, HRESULT result) {
+    const std::string line =
+        "Failed to create WebView2 " + what + " - HRESULT " + hresultText(result);
     // HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND): the loader found no installed runtime.
     if (result == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)) {
         reportFailure(window, "WebView2 Runtime not found - HRESULT " + hresultText(result),
@@ -174,7 +188,24 @@ void reportBrowserFailure(HWND window, const std::string& what, HRESULT result) 
                       L"setup again.");
         return;
     }
-    reportFailure(window, "Failed to create WebView2 " + what + " - HRESULT " + hresultText(result),
+    // The data folder could not be made: running the setup again would not change that, the
+    // player has to see which folder it is and what is in the way.
+    if (result == E_ACCESSDENIED || result == HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)) {
+        const bool denied = result == E_ACCESSDENIED;
+        reportFailure(
+            window, line,
+            L"The embedded browser (Microsoft Edge WebView2) cannot make its data folder\n" +
+                userDataFolder() + L"\n" +
+                (denied ? L"because writing there is not allowed"
+                        : L"because a file of that name is in the way") +
+                L" (error " + wideAscii(hresultText(result)) +
+                L"), so the launcher cannot show its pages.\n\n" +
+                (denied ? L"Install >ORV< in a folder your Windows user may write to, or give "
+                          L"your user the right to write to this one."
+                        : L"Move that file away, then start the launcher again."));
+        return;
+    }
+    reportFailure(window, line,
                   L"The embedded browser (Microsoft Edge WebView2) could not be started, error " +
                       wideAscii(hresultText(result)) +
                       L".\n\nThe >ORV< setup installs the WebView2 Runtime it needs: please run "

@@ -18,7 +18,8 @@ protected:
     HWND window = nullptr;
     void SetUp() override {
         window = createLauncherWindow(GetModuleHandleW(nullptr));
-        ASSERT_NE(window, nullptr);
+        const DWORD error = GetLastError();
+        ASSERT_NE(window, nullptr) << "CreateWindowExW failed, error " << error;
     }
     void TearDown() override {
         if (IsWindow(window)) DestroyWindow(window);

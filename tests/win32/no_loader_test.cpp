@@ -19,7 +19,8 @@ TEST(NoWebView2Loader, MissingLoaderIsLoggedAndExplainedInTheWindow) {
     TempDir folder;
     useUserFolder(folder);
     const HWND window = createLauncherWindow(GetModuleHandleW(nullptr));
-    ASSERT_NE(window, nullptr);
+    const DWORD error = GetLastError();
+    ASSERT_NE(window, nullptr) << "CreateWindowExW failed, error " << error;
     createWebView(window);
     pumpPending();
 

@@ -51,7 +51,8 @@ protected:
             << "the stand-in WebView2Loader.dll is not beside the test program";
         useUserFolder(folder);
         window = createLauncherWindow(GetModuleHandleW(nullptr));
-        ASSERT_NE(window, nullptr);
+        const DWORD error = GetLastError();
+        ASSERT_NE(window, nullptr) << "CreateWindowExW failed, error " << error;
     }
     void TearDown() override {
         releaseWebView();
@@ -191,6 +192,7 @@ struct Failure {
     const wchar_t* shown;
     UINT closeMessage;
     WPARAM closeKey;
+    bool namesDataFolder = false;  // instead of sending the player to the setup
 };
 
 const Failure failures[] = {
@@ -203,15 +205,27 @@ const Failure failures[] = {
     {"environmentMissing", {.environmentMissing = true}, "E",
      "Failed to create WebView2 environment - HRESULT 0x80004003",
      L"could not be started, error 0x80004003", WM_KEYDOWN, VK_RETURN},
-    {"controllerFailed", {.controllerResult = E_ACCESSDENIED}, "EP",
-     "Failed to create WebView2 controller - HRESULT 0x80070005",
-     L"could not be started, error 0x80070005", WM_LBUTTONUP, 0},
+    {"controllerFailed", {.controllerResult = HRESULT_FROM_WIN32(ERROR_INVALID_STATE)}, "EP",
+     "Failed to create WebView2 controller - HRESULT 0x8007139F",
+     L"could not be started, error 0x8007139F", WM_LBUTTONUP, 0},
     {"controllerMissing", {.controllerMissing = true}, "EP",
      "Failed to create WebView2 controller - HRESULT 0x80004003",
      L"could not be started, error 0x80004003", WM_LBUTTONUP, 0},
     {"controllerRefused", {.controllerCallResult = E_OUTOFMEMORY}, "EP",
      "Failed to create WebView2 controller - HRESULT 0x8007000E",
      L"could not be started, error 0x8007000E", WM_LBUTTONUP, 0},
+    {"dataFolderNotWritable", {.createResult = E_ACCESSDENIED}, "E",
+     "Failed to create WebView2 environment - HRESULT 0x80070005",
+     L"writing there is not allowed (error 0x80070005)", WM_LBUTTONUP, 0, true},
+    {"dataFolderNotWritableLater", {.environmentResult = E_ACCESSDENIED}, "E",
+     "Failed to create WebView2 environment - HRESULT 0x80070005",
+     L"writing there is not allowed (error 0x80070005)", WM_KEYDOWN, VK_ESCAPE, true},
+    {"dataFolderNotWritableForController", {.controllerResult = E_ACCESSDENIED}, "EP",
+     "Failed to create WebView2 controller - HRESULT 0x80070005",
+     L"writing there is not allowed (error 0x80070005)", WM_LBUTTONUP, 0, true},
+    {"dataFolderIsAFile", {.environmentResult = HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)}, "E",
+     "Failed to create WebView2 environment - HRESULT 0x80070050",
+     L"a file of that name is in the way (error 0x80070050)", WM_KEYDOWN, VK_RETURN, true},
 };
 
 class WebView2Failure : public WebView2Host, public testing::WithParamInterface<Failure> {};
@@ -225,7 +239,12 @@ TEST_P(WebView2Failure, IsLoggedOnceAndExplainedByAClosableNotice) {
     EXPECT_EQ(logMessages(), (std::vector<std::string>{"Create WebView", failure.line}));
     const std::wstring& notice = webViewFailureText();
     EXPECT_NE(notice.find(failure.shown), std::wstring::npos);
-    EXPECT_NE(notice.find(L"please run the setup again"), std::wstring::npos);
+    wchar_t program[MAX_PATH] = {};
+    ASSERT_GT(GetModuleFileNameW(nullptr, program, MAX_PATH), 0u);
+    const std::wstring dataFolder = std::wstring(program) + L".WebView2";
+    EXPECT_EQ(notice.find(dataFolder) != std::wstring::npos, failure.namesDataFolder);
+    EXPECT_EQ(notice.find(L"please run the setup again") == std::wstring::npos,
+              failure.namesDataFolder);
     EXPECT_NE(notice.find(L"Click here to close this window."), std::wstring::npos);
 
     ShowWindow(window, SW_SHOWNA);
