@@ -23,14 +23,17 @@ void openLog() {
                 formatLocalTime(currentSeconds(), "%Y-%m-%d_%H-%M-%S") + ".log");
 }
 
-void logLine(const std::string& text) {
+void logLine(const std::string& text) { logLines({text}); }
+
+void logLines(const std::vector<std::string>& texts) {
     const std::lock_guard lock(logLock);
     const std::string path = logPath.get();
-    if (path.empty()) return;
-    // Opened and closed per line: every finished line is on disk even if the process dies.
+    if (path.empty() || texts.empty()) return;
+    // Opened and closed per call: every finished line is on disk even if the process dies.
     std::ofstream file(path, std::ios::app);
     if (!file) return;
-    const std::string line =
-        formatLocalTime(currentSeconds(), "%Y-%m-%d %H:%M:%S") + " - " + text + "\n";
-    file.write(line.data(), static_cast<std::streamsize>(line.size()));
+    const std::string stamp = formatLocalTime(currentSeconds(), "%Y-%m-%d %H:%M:%S") + " - ";
+    std::string lines;
+    for (const std::string& text : texts) lines += stamp + text + "\n";
+    file.write(lines.data(), static_cast<std::streamsize>(lines.size()));
 }

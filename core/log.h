@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "core/shared_text.h"
 
@@ -13,3 +14,6 @@ void openLog();
 // Appends "<local time> - <text>" as one line. Callable from any thread; before openLog (or when
 // the file cannot be opened) the line is lost silently.
 void logLine(const std::string& text);
+
+// The lines one after the other, with no other thread's line between them.
+void logLines(const std::vector<std::string>& texts);

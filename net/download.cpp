@@ -9,12 +9,14 @@
 #include <optional>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "core/log.h"
 #include "core/patch_progress.h"
 #include "core/staged_file.h"
 #include "core/text.h"
 #include "integrity/checksum.h"
+#include "net/connection_share.h"
 #include "net/curl_handle.h"
 #include "net/download_progress.h"
 #include "net/retry_pause.h"
@@ -34,18 +36,44 @@ struct FileCloser {
 };
 using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
 
-// What the staging file holds so far, carried from one attempt to the next.
-struct Staged {
-    std::string path;
-    std::uint64_t size = 0;  // bytes received and kept
-    std::uint32_t crc = 0;   // of those bytes
+// One call of downloadFile: what it was asked for, and what the staging file holds so far,
+// carried from one attempt to the next.
+struct Download {
+    const std::string& url;
+    const std::string& localPath;
+    const std::string& expectedChecksum;
+    bool noProgress;
+    ConnectionShare* connections;
+    std::string shown;            // the path as the log shows it
+    std::u16string progressName;  // the name on the page's file line
+    std::string staged;           // the staging file's path
+    std::uint64_t size = 0;       // bytes received and kept in it
+    std::uint32_t crc = 0;        // of those bytes
+    // Downloads side by side keep each file's lines together in the log.
+    std::vector<std::string> lines;
+
+    void log(std::string line) {
+        if (connections) {
+            lines.push_back(std::move(line));
+        } else {
+            logLine(line);
+        }
+    }
+    void flushLog() {
+        logLines(lines);
+        lines.clear();
+    }
+    void startOver() {
+        size = 0;
+        crc = 0;
+    }
 };
 
 // One attempt, as libcurl's callbacks see it.
 struct Attempt {
-    CURL* handle = nullptr;
-    Staged& staged;
-    std::uint64_t askedFrom = 0;  // the Range asked for: the bytes already kept
+    CURL* handle;
+    Download& download;
+    std::uint64_t askedFrom;  // the Range asked for: the bytes already kept
     FileHandle file;
     std::optional<std::uint64_t> rangeStart;  // of the last response's Content-Range
     bool decided = false;                     // where the body goes is settled
@@ -68,9 +96,8 @@ bool decide(Attempt& attempt) {
     if (status == 200) {
         // The whole file again (the server ignores Range, or nothing was asked): start over.
         if (attempt.askedFrom > 0) {
-            attempt.file.reset(std::fopen(attempt.staged.path.c_str(), "wb"));
-            attempt.staged.size = 0;
-            attempt.staged.crc = 0;
+            attempt.file.reset(std::fopen(attempt.download.staged.c_str(), "wb"));
+            attempt.download.startOver();
             if (!attempt.file) return false;
         }
         attempt.keep = true;
@@ -84,11 +111,12 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* con
     const std::size_t bytes = size * count;
     if (!attempt.decided && !decide(attempt)) return 0;
     if (!attempt.keep) return bytes;
+    Download& download = attempt.download;
     const std::size_t written = std::fwrite(data, 1, bytes, attempt.file.get());
-    attempt.staged.crc = continueChecksum(attempt.staged.crc, data, written);
-    const std::uint64_t before = attempt.staged.size;
-    attempt.staged.size += written;
-    if (before / writebackStep != attempt.staged.size / writebackStep)
+    download.crc = continueChecksum(download.crc, data, written);
+    const std::uint64_t before = download.size;
+    download.size += written;
+    if (before / writebackStep != download.size / writebackStep)
         platform::startWriteback(attempt.file.get(), before / writebackStep * writebackStep);
     return written;
 }
@@ -123,13 +151,12 @@ std::size_t readHeader(char* data, std::size_t size, std::size_t count, void* co
 }
 
 // A resumed transfer reports the remaining bytes; the page shows the whole file.
-int reportProgress(void* context, curl_off_t expected, curl_off_t received, curl_off_t uploadExpected,
-                   curl_off_t uploadSent) {
+int reportProgress(void* context, curl_off_t expected, curl_off_t received, curl_off_t, curl_off_t) {
     const auto& attempt = *static_cast<const Attempt*>(context);
-    const auto offset =
-        attempt.keep && attempt.askedFrom > 0 && attempt.rangeStart ? static_cast<curl_off_t>(attempt.askedFrom) : 0;
-    const curl_off_t whole = expected > 0 ? expected + offset : expected;
-    return publishDownloadProgress(nullptr, whole, received + offset, uploadExpected, uploadSent);
+    const bool resumed = attempt.keep && attempt.askedFrom > 0 && attempt.rangeStart;
+    const auto offset = resumed ? static_cast<curl_off_t>(attempt.askedFrom) : 0;
+    return publishDownloadProgress(&attempt.download, attempt.download.progressName,
+                                   expected > 0 ? expected + offset : expected, received + offset);
 }
 
 // The path as the log shows it: the installation root (".\" or "./") joined with "/" is dropped.
@@ -143,34 +170,33 @@ std::string shownName(std::string path) {
 
 // True when a non-empty local copy carries the expected checksum. A differing copy stays where
 // it is until its replacement has arrived.
-bool localCopyIsCurrent(const std::string& localPath, const std::string& expectedChecksum) {
+bool localCopyIsCurrent(Download& download) {
     std::error_code error;
-    const fs::path path = toPath(localPath);
+    const fs::path path = toPath(download.localPath);
     if (!fs::is_regular_file(path, error) || fs::file_size(path, error) == 0 || error) return false;
-    if (formatChecksum(hashFile(localPath)) == expectedChecksum) {
-        logLine("Local file is up to date. No need to download.");
+    if (formatChecksum(hashFile(download.localPath)) == download.expectedChecksum) {
+        download.log("Local file is up to date. No need to download.");
         return true;
     }
-    logLine("Local file hash mismatch. Deleting file to download fresh copy.");
+    download.log("Local file hash mismatch. Deleting file to download fresh copy.");
     return false;
 }
 
-// What an earlier launcher left of this file, if it can be checked at the end: without a
-// checksum nothing proves that old bytes and new ones belong together.
-Staged leftOver(const std::string& localPath, const std::string& expectedChecksum) {
-    Staged staged{stagingPath(localPath)};
+// Takes up what an earlier launcher received of this file, if it can be checked at the end:
+// without a checksum nothing proves that old bytes and new ones belong together.
+void takeUpLeftOver(Download& download) {
     std::error_code error;
-    const auto size = fs::file_size(toPath(staged.path), error);
-    if (error || size == 0 || expectedChecksum.empty()) {
-        discardStaged(staged.path);
-        return staged;
+    const auto size = fs::file_size(toPath(download.staged), error);
+    if (error || size == 0 || download.expectedChecksum.empty()) {
+        discardStaged(download.staged);
+        return;
     }
-    staged.size = size;
-    staged.crc = hashFile(staged.path);
-    return staged;
+    download.size = size;
+    download.crc = hashFile(download.staged);
 }
 
-[[noreturn]] void giveUp() {
+[[noreturn]] void giveUp(Download& download) {
+    download.flushLog();
     platform::messageBox(
         "Connection lost!. Please check your internet connection and restart the launcher.",
         "Download Failed", platform::MessageKind::Error);
@@ -179,29 +205,36 @@ Staged leftOver(const std::string& localPath, const std::string& expectedChecksu
 
 enum class Result { Received, Failed, NoHandle, CannotWrite };
 
-Result transferOnce(const std::string& url, Staged& staged, bool noProgress) {
+Result transferOnce(Download& download, bool firstAttempt) {
     const CurlHandle curl(curl_easy_init());
     if (!curl) return Result::NoHandle;
     CURL* const handle = curl.get();
-    Attempt attempt{handle, staged, staged.size, nullptr, std::nullopt};
-    attempt.file.reset(std::fopen(staged.path.c_str(), staged.size > 0 ? "ab" : "wb"));
+    Attempt attempt{handle, download, download.size, nullptr, std::nullopt};
+    attempt.file.reset(std::fopen(download.staged.c_str(), download.size > 0 ? "ab" : "wb"));
     if (!attempt.file) return Result::CannotWrite;
-    if (staged.size > 0) logLine("Resuming download at byte " + std::to_string(staged.size));
+    if (download.size > 0) download.log("Resuming download at byte " + std::to_string(download.size));
 
-    curl_easy_setopt(handle, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(handle, CURLOPT_URL, download.url.c_str());
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeBody);
     curl_easy_setopt(handle, CURLOPT_WRITEDATA, &attempt);
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, readHeader);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &attempt);
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
-    curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
+    if (download.connections && download.connections->handle()) {
+        // The files of an update go over the connections kept open for it; after a failure, an
+        // attempt starts on a fresh one, whatever became of the old.
+        curl_easy_setopt(handle, CURLOPT_SHARE, download.connections->handle());
+        if (!firstAttempt) curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
+    } else {
+        curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
+        curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
+    }
     // A plain Range header, not libcurl's resume: a server that answers with the whole file
     // must start the file over, not fail the attempt.
-    const std::string range = std::to_string(staged.size) + "-";
-    if (staged.size > 0) curl_easy_setopt(handle, CURLOPT_RANGE, range.c_str());
-    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, noProgress ? 1L : 0L);
-    if (!noProgress) {
+    const std::string range = std::to_string(download.size) + "-";
+    if (download.size > 0) curl_easy_setopt(handle, CURLOPT_RANGE, range.c_str());
+    curl_easy_setopt(handle, CURLOPT_NOPROGRESS, download.noProgress ? 1L : 0L);
+    if (!download.noProgress) {
         curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, reportProgress);
         curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &attempt);
     }
@@ -221,84 +254,106 @@ Result transferOnce(const std::string& url, Staged& staged, bool noProgress) {
 
     const bool whole = code == CURLE_OK && attempt.keep && (status == 200 || status == 206);
     if (whole) return Result::Received;
-    logLine(std::string("Failed to download file. CURL error: ") + curl_easy_strerror(code) +
-            ", HTTP code: " + std::to_string(status));
-    if (attempt.rangeRefused || status == 416) {
-        // The server cannot continue what we have: the next attempt starts from the beginning.
-        staged.size = 0;
-        staged.crc = 0;
-    }
+    download.log(std::string("Failed to download file. CURL error: ") + curl_easy_strerror(code) +
+                 ", HTTP code: " + std::to_string(status));
+    // The server cannot continue what we have: the next attempt starts from the beginning.
+    if (attempt.rangeRefused || status == 416) download.startOver();
     return Result::Failed;
+}
+
+// The attempts until the file is in place (true), cannot be (false), or the tenth failed.
+bool receive(Download& download, OnMismatch onMismatch) {
+    takeUpLeftOver(download);
+    for (int failures = 0;;) {
+        // A transfer that ended early but whole (a killed launcher) needs no further byte.
+        const bool complete =
+            download.size > 0 && formatChecksum(download.crc) == download.expectedChecksum;
+        const Result result = complete ? Result::Received : transferOnce(download, failures == 0);
+        if (result == Result::NoHandle) {
+            download.log("Failed to initialize cURL");
+            return false;
+        }
+        if (result == Result::CannotWrite) {
+            download.log("Failed to open file for writing: " + download.localPath);
+            discardStaged(download.staged);
+            return false;
+        }
+        if (result == Result::Received) {
+            const std::string received = formatChecksum(download.crc);
+            if (download.expectedChecksum.empty() || received == download.expectedChecksum) {
+                std::error_code error;
+                if (!replaceWithStaged(download.staged, download.localPath, error)) {
+                    download.log("Failed to replace " + download.localPath + ": " + error.message());
+                    discardStaged(download.staged);
+                    return false;
+                }
+                download.log("Download complete and file saved.");
+                return true;
+            }
+            download.log("Download refused: checksum " + received + " instead of " +
+                         download.expectedChecksum + " for " + download.shown);
+            download.startOver();
+            if (onMismatch == OnMismatch::Refuse) {
+                discardStaged(download.staged);
+                return false;
+            }
+        }
+        // Bytes that cannot be checked at the end are not worth keeping for a resume.
+        if (download.size == 0 || download.expectedChecksum.empty()) {
+            download.startOver();
+            discardStaged(download.staged);
+        }
+        // What arrived of a checked file stays for the next start to resume.
+        if (++failures == downloadAttempts) giveUp(download);
+        std::this_thread::sleep_for(retryPause(failures));
+    }
 }
 
 }  // namespace
 
 bool downloadFile(const std::string& url, const std::string& localPath,
                   const std::string& displayName, const std::string& expectedChecksum,
-                  bool noProgress, OnMismatch onMismatch) {
-    PatchProgress.downloadName.set(toWide(displayName));
-    const std::string name = shownName(localPath);
-    if (name == "ORV.zip") {
-        PatchProgress.downloadName.set(toWide(name));
-        PatchProgress.fileName.set(toWide(name));
+                  bool noProgress, OnMismatch onMismatch, ConnectionShare* connections) {
+    Download download{url,
+                      localPath,
+                      expectedChecksum,
+                      noProgress,
+                      connections,
+                      shownName(localPath),
+                      toWide(displayName),
+                      stagingPath(localPath),
+                      0,
+                      0,
+                      {}};
+    PatchProgress.downloadName.set(download.progressName);
+    if (download.shown == "ORV.zip") {
+        download.progressName = toWide(download.shown);
+        PatchProgress.downloadName.set(download.progressName);
+        PatchProgress.fileName.set(download.progressName);
     }
-    logLine("Patched: " + name);
+    // Whichever way the call ends (an error from the file system included), the page's file line
+    // is free again and this file's lines are in the log.
+    struct Finish {
+        Download& download;
+        ~Finish() {
+            releaseDownloadProgress(&download);
+            download.flushLog();
+        }
+    } finish{download};
+    download.log("Patched: " + download.shown);
     initCurlOnce();
 
+    bool inPlace = false;
     const fs::path target = toPath(localPath);
     const fs::path parent = target.parent_path();
-    if (!parent.empty() && !fs::exists(parent)) fs::create_directories(parent);
-    if (localCopyIsCurrent(localPath, expectedChecksum)) return true;
     std::error_code error;
-    if (fs::exists(target, error) && !fs::is_regular_file(target, error)) {
-        logLine("Failed to open file for writing: " + localPath);
-        return false;
+    if (!parent.empty() && !fs::exists(parent)) fs::create_directories(parent);
+    if (localCopyIsCurrent(download)) {
+        inPlace = true;
+    } else if (fs::exists(target, error) && !fs::is_regular_file(target, error)) {
+        download.log("Failed to open file for writing: " + localPath);
+    } else {
+        inPlace = receive(download, onMismatch);
     }
-
-    Staged staged = leftOver(localPath, expectedChecksum);
-    for (int failures = 0;;) {
-        // A transfer that ended early but whole (a killed launcher) needs no further byte.
-        const bool complete = staged.size > 0 && formatChecksum(staged.crc) == expectedChecksum;
-        const Result result = complete ? Result::Received : transferOnce(url, staged, noProgress);
-        if (result == Result::NoHandle) {
-            logLine("Failed to initialize cURL");
-            return false;
-        }
-        if (result == Result::CannotWrite) {
-            logLine("Failed to open file for writing: " + localPath);
-            discardStaged(staged.path);
-            return false;
-        }
-        if (result == Result::Received) {
-            const std::string received = formatChecksum(staged.crc);
-            if (expectedChecksum.empty() || received == expectedChecksum) {
-                if (!replaceWithStaged(staged.path, localPath, error)) {
-                    logLine("Failed to replace " + localPath + ": " + error.message());
-                    discardStaged(staged.path);
-                    return false;
-                }
-                logLine("Download complete and file saved.");
-                return true;
-            }
-            logLine("Download refused: checksum " + received + " instead of " + expectedChecksum +
-                    " for " + name);
-            staged.size = 0;
-            staged.crc = 0;
-            if (onMismatch == OnMismatch::Refuse) {
-                discardStaged(staged.path);
-                return false;
-            }
-        }
-        // Bytes that cannot be checked at the end are not worth keeping for a resume.
-        if (staged.size == 0 || expectedChecksum.empty()) {
-            staged.size = 0;
-            staged.crc = 0;
-            discardStaged(staged.path);
-        }
-        if (++failures == downloadAttempts) {
-            // What arrived of a checked file stays for the next start to resume.
-            giveUp();
-        }
-        std::this_thread::sleep_for(retryPause(failures));
-    }
+    return inPlace;
 }

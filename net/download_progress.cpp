@@ -1,28 +1,56 @@
 #include "net/download_progress.h"
 
-#include <string>
+#include <chrono>
+#include <mutex>
 
 #include "core/patch_progress.h"
 
 namespace {
 
 constexpr std::int64_t smallestReported = 175;
+// A transfer that has not moved for this long leaves the file line to one that does.
+constexpr auto quietLimit = std::chrono::seconds(1);
+
+struct LineOwner {
+    std::mutex lock;
+    const void* transfer = nullptr;
+    std::chrono::steady_clock::time_point lastMoved;
+};
+
+LineOwner& lineOwner() {
+    static LineOwner owner;
+    return owner;
+}
 
 // Digits and blanks need no code-page conversion.
 std::u16string asciiToWide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
 
 }  // namespace
 
-int publishDownloadProgress(void*, std::int64_t expected, std::int64_t received, std::int64_t,
-                            std::int64_t) {
+int publishDownloadProgress(const void* transfer, const std::u16string& name, std::int64_t expected,
+                            std::int64_t received) {
     if (expected < smallestReported) return 0;
+    {
+        LineOwner& owner = lineOwner();
+        const std::lock_guard lock(owner.lock);
+        const auto now = std::chrono::steady_clock::now();
+        if (owner.transfer != transfer && owner.transfer && now - owner.lastMoved < quietLimit)
+            return 0;
+        owner.transfer = transfer;
+        owner.lastMoved = now;
+    }
     const double expectedBytes = static_cast<double>(expected);
     const double receivedBytes = static_cast<double>(received);
     PatchProgress.fileProgress.exchange(static_cast<std::int32_t>(receivedBytes * 100 / expectedBytes));
     const auto receivedKb = static_cast<std::int32_t>(receivedBytes * 0.0009765625);
     const auto expectedKb = static_cast<std::int32_t>(expectedBytes * 0.0009765625);
-    PatchProgress.fileName.set(PatchProgress.downloadName.get() +
-                               asciiToWide(" (" + std::to_string(receivedKb) + " KB / " +
-                                           std::to_string(expectedKb) + " KB)"));
+    PatchProgress.fileName.set(name + asciiToWide(" (" + std::to_string(receivedKb) + " KB / " +
+                                                  std::to_string(expectedKb) + " KB)"));
     return 0;
+}
+
+void releaseDownloadProgress(const void* transfer) {
+    LineOwner& owner = lineOwner();
+    const std::lock_guard lock(owner.lock);
+    if (owner.transfer == transfer) owner.transfer = nullptr;
 }

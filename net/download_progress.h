@@ -2,9 +2,15 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
-// libcurl's transfer-information callback; only the download pair is used. Sizes below 175
-// bytes (libcurl reports 0 until the length is known) publish nothing. Always returns 0: progress
-// never cancels a transfer.
-int publishDownloadProgress(void* unused, std::int64_t expected, std::int64_t received,
-                            std::int64_t uploadExpected, std::int64_t uploadSent);
+// One transfer's progress (libcurl's download pair) for the page. Sizes below 175 bytes (libcurl
+// reports 0 until the length is known) publish nothing. Several transfers may run at once: the
+// file line follows one of them, `transfer`, until it ends or stops moving for a second, so the
+// percentage always belongs to the name beside it. Always returns 0: progress never cancels a
+// transfer.
+int publishDownloadProgress(const void* transfer, const std::u16string& name, std::int64_t expected,
+                            std::int64_t received);
+
+// The transfer has ended: another may take the file line.
+void releaseDownloadProgress(const void* transfer);

@@ -17,6 +17,7 @@
 #include "integrity/checksum.h"
 #include "integrity/exclusions.h"
 #include "integrity/thread_pool.h"
+#include "net/connection_share.h"
 #include "net/download.h"
 #include "net/fetch.h"
 #include "patch/updates.h"
@@ -94,10 +95,27 @@ std::string urlPath(const std::string& key) {
     return path;
 }
 
+// Files of an update are fetched this many at a time, over connections kept open: on a link with
+// a long round trip most of a small file's time is waiting, which transfers side by side share.
+constexpr unsigned transfersAtOnce = 4;
+
+// What the jobs of one update share.
+struct WebUpdate {
+    const std::string& root;
+    std::string folder;
+    std::string gameFolder;
+    ScanIndex index;
+    double entryCount;
+    ConnectionShare connections;
+    std::atomic<std::int32_t> downloadedCount{0};
+    std::atomic<std::int32_t> failedCount{0};
+};
+
 // False when the file is needed and did not arrive; a refused or excluded entry is no failure.
-bool updateOneFile(const std::string& key, const std::string& checksum, const std::string& root,
-                   const std::string& folder, const std::string& gameFolder, const ScanIndex& index,
-                   std::atomic<std::int32_t>& downloadedCount, double entryCount) {
+bool updateOneFile(const std::string& key, const std::string& checksum, WebUpdate& update) {
+    const std::string& root = update.root;
+    const ScanIndex& index = update.index;
+    const std::string& gameFolder = update.gameFolder;
     const auto target = resolveManifestKey(root, key);
     if (!target) {
         logLine("Unsafe path in manifest skipped: " + key);
@@ -114,16 +132,12 @@ bool updateOneFile(const std::string& key, const std::string& checksum, const st
     }
 
     const std::string urlKey = forwardSlashes(key);
-    bool arrived = false;
-    {
-        const std::lock_guard lock(PatchProgress.transferLock);
-        PatchProgress.fileName.set(toWide(urlKey));
-        arrived = downloadFile(folder + "/" + urlPath(urlKey), target->localText, urlKey, checksum,
-                               false);
-    }
-    const std::int32_t downloaded = ++downloadedCount;
+    PatchProgress.fileName.set(toWide(urlKey));
+    const bool arrived = downloadFile(update.folder + "/" + urlPath(urlKey), target->localText,
+                                      urlKey, checksum, false, OnMismatch::Retry, &update.connections);
+    const std::int32_t downloaded = ++update.downloadedCount;
     PatchProgress.overallProgress.exchange(
-        static_cast<std::int32_t>(downloaded * 100.0 / entryCount));
+        static_cast<std::int32_t>(downloaded * 100.0 / update.entryCount));
     return arrived;
 }
 
@@ -215,30 +229,28 @@ bool updateFilesFromWeb(const std::string& updateUrl, const std::string& root) {
     const bool listed = fetched.body && isManifestText(*fetched.body);
     const std::map<std::string, std::string> manifest =
         IniDocument::parsePairs(listed ? *fetched.body : std::string());
-    const std::string folder = updateFolder(updateUrl);
-    const std::string gameFolder = resolvedGameFolder(root);
-    const ScanIndex index = indexScannedFiles(scannedFiles);
-    const double entryCount = static_cast<double>(manifest.size());
-
-    std::atomic<std::int32_t> downloadedCount{0};
-    std::atomic<std::int32_t> failedCount{0};
+    WebUpdate update{root,
+                     updateFolder(updateUrl),
+                     resolvedGameFolder(root),
+                     indexScannedFiles(scannedFiles),
+                     static_cast<double>(manifest.size()),
+                     {},
+                     {0},
+                     {0}};
     {
-        ThreadPool pool(updateWorkerCount());
+        ThreadPool pool(transfersAtOnce);
         for (const auto& entry : manifest) {
             // Copies by name: not every compiler lets a lambda capture a structured binding.
-            pool.enqueue([key = entry.first, checksum = entry.second, &root, &folder, &gameFolder,
-                          &index, &downloadedCount, &failedCount, entryCount] {
+            pool.enqueue([key = entry.first, checksum = entry.second, &update] {
                 // A failing file must not take the process down: the pool runs jobs unguarded.
                 try {
-                    if (updateOneFile(key, checksum, root, folder, gameFolder, index,
-                                      downloadedCount, entryCount))
-                        return;
+                    if (updateOneFile(key, checksum, update)) return;
                 } catch (const std::exception& error) {
                     logLine("Error updating file " + key + ": " + error.what());
                 } catch (...) {
                     logLine("Error updating file " + key);
                 }
-                ++failedCount;
+                ++update.failedCount;
             });
         }
     }
@@ -248,8 +260,8 @@ bool updateFilesFromWeb(const std::string& updateUrl, const std::string& root) {
         logLine("Update incomplete: no file list could be read from " + updateUrl);
         return false;
     }
-    if (failedCount > 0) {
-        logLine("Update incomplete: " + std::to_string(failedCount.load()) +
+    if (update.failedCount > 0) {
+        logLine("Update incomplete: " + std::to_string(update.failedCount.load()) +
                 " file(s) could not be brought up to date");
         return false;
     }

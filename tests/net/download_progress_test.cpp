@@ -26,19 +26,38 @@ TEST(DownloadProgress, PublishesPercentageAndKilobytesFromTheSmallestReportedSiz
         // Beyond 32 bits of bytes the arithmetic must not wrap.
         {3LL << 30, 3LL << 29, 50, u" (1572864 KB / 3145728 KB)"},
     };
-    PatchProgress.downloadName.set(u"Data/ä.pak");
+    const int transfer = 0;
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << c.received << " of " << c.expected);
         PatchProgress.fileName.set(u"before");
         PatchProgress.fileProgress.store(37);
 
-        EXPECT_EQ(publishDownloadProgress(nullptr, c.expected, c.received, 0, 0), 0);
+        EXPECT_EQ(publishDownloadProgress(&transfer, u"Data/ä.pak", c.expected, c.received), 0);
 
         const bool published = c.progress >= 0;
         EXPECT_EQ(PatchProgress.fileProgress.load(), published ? c.progress : 37);
         EXPECT_EQ(PatchProgress.fileName.get(),
                   published ? u"Data/ä.pak" + c.kilobytes : std::u16string(u"before"));
     }
+    releaseDownloadProgress(&transfer);
+}
+
+// Transfers side by side: the file line stays with one until it ends or stops moving, so the
+// page never shows one file's name beside another's percentage.
+TEST(DownloadProgress, FollowsOneOfSeveralTransfersAtATime) {
+    const int first = 0, second = 0;
+    publishDownloadProgress(&first, u"a", 1000, 100);
+    publishDownloadProgress(&second, u"b", 1000, 900);
+    EXPECT_EQ(PatchProgress.fileName.get(), u"a (0 KB / 0 KB)");
+    EXPECT_EQ(PatchProgress.fileProgress.load(), 10);
+    releaseDownloadProgress(&second);  // not the one shown: changes nothing
+    publishDownloadProgress(&first, u"a", 1000, 200);
+    EXPECT_EQ(PatchProgress.fileProgress.load(), 20);
+    releaseDownloadProgress(&first);
+    publishDownloadProgress(&second, u"b", 1000, 950);
+    EXPECT_EQ(PatchProgress.fileName.get(), u"b (0 KB / 0 KB)");
+    EXPECT_EQ(PatchProgress.fileProgress.load(), 95);
+    releaseDownloadProgress(&second);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "patch/update_from_web.h"
 #include "patch/updates.h"
 #include "tests/patch/patch_fixture.h"
@@ -74,6 +76,22 @@ TEST_F(WebUpdateTest, DownloadsExactlyTheMissingAndDifferingFilesWhateverTheirNa
     EXPECT_EQ(logged("Download complete and file saved.").size(), 6u);
     EXPECT_TRUE(logged("Failed to download file.").empty());
     EXPECT_EQ(PatchProgress.overallProgress, 100);
+    // The files share the connections kept open for the update, a few at a time.
+    std::set<int> connections;
+    for (const auto& [path, content] : fetched)
+        for (const int port : server.connectionsOf("/u/1/" + path)) connections.insert(port);
+    EXPECT_LE(connections.size(), 4u);
+    // Each file's lines stay together, though the downloads run side by side: every file's
+    // outcome comes before the next file's first line.
+    std::string open;
+    for (const auto& line : logMessages()) {
+        if (line.starts_with("Patched: ")) {
+            EXPECT_EQ(open, "") << "lines of " << open << " and " << line << " mixed";
+            open = line;
+        } else if (line == "Download complete and file saved.") {
+            open.clear();
+        }
+    }
 
     // Once scanned, the file without a record differs from its record and is the only fetch.
     scan();
@@ -111,14 +129,22 @@ TEST_F(WebUpdateTest, UnsafeManifestKeysAreSkippedAndNothingLandsOutside) {
 TEST_F(WebUpdateTest, FailuresAreLoggedAndTheRestIsStillDone) {
     // A file where the update needs a folder: making the folder throws.
     install("blocker", "a file, not a folder");
-    serve("6/files.ini", "blocker/sub/x.txt = 1\n" + offer("6", "ok.txt", "fine"));
+    serve("6/files.ini", "blocker/sub/x.txt = 1\n" + offer("6", "ok.txt", "fine") +
+                             offer("6", "flaky.txt", "at last"));
+    server.script("/u/6/flaky.txt", {answer(500), answer(200, "at last")});
 
-    update("6/files.ini");
+    EXPECT_FALSE(updateFilesFromWeb(server.url("/u/6/files.ini"), installationRoot));
 
     EXPECT_EQ(logged("Error updating file blocker/sub/x.txt: ").size(), 1u);
     EXPECT_EQ(readFile(gameFile("blocker")), "a file, not a folder");
     EXPECT_EQ(readFile(gameFile("ok.txt")), "fine");
-    EXPECT_TRUE(logHas("Total number of data to be processed: 2"));
+    EXPECT_EQ(readFile(gameFile("flaky.txt")), "at last");
+    EXPECT_TRUE(logHas("Total number of data to be processed: 3"));
+    EXPECT_TRUE(logHas("Update incomplete: 1 file(s) could not be brought up to date"));
+    // The attempt after a failure does not trust the connection the failure came on.
+    const auto flaky = server.connectionsOf("/u/6/flaky.txt");
+    ASSERT_EQ(flaky.size(), 2u);
+    EXPECT_NE(flaky[0], flaky[1]);
 
     // A manifest that cannot be fetched leaves no work, and the progress full.
     PatchProgress.overallProgress = 0;

@@ -38,7 +38,8 @@ constexpr auto forkWait = std::chrono::seconds(10);
 // no connection is in progress on any server.
 class ConnectionPool final : public httplib::TaskQueue {
 public:
-    ConnectionPool() {
+    // `acceptDelay`: milliseconds each new connection waits before it is served.
+    explicit ConnectionPool(const std::atomic<int>& acceptDelay) : acceptDelay_(acceptDelay) {
         for (std::size_t i = 0; i < connectionThreads; ++i) threads_.emplace_back([this] { work(); });
         const std::lock_guard lock(registryMutex());
         registry().insert(this);
@@ -88,6 +89,8 @@ private:
                 task = std::move(tasks_.front());
                 tasks_.pop_front();
             }
+            if (const int delay = acceptDelay_.load(); delay > 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(delay));
             task();
             task = nullptr;  // freed before the worker counts as idle
             done();
@@ -123,6 +126,7 @@ private:
         return pools;
     }
 
+    const std::atomic<int>& acceptDelay_;
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable wake_;
@@ -189,7 +193,11 @@ HttpAnswer redirectTo(std::string location, int status) {
 
 HttpServer::HttpServer() : server_(std::make_unique<httplib::Server>()) {
     ConnectionPool::guardForks();
-    server_->new_task_queue = [] { return new ConnectionPool; };
+    server_->new_task_queue = [this] { return new ConnectionPool(acceptDelay_); };
+    // As a web server keeps connections (nginx: a thousand requests; httplib's own is five) and
+    // sends without waiting for acknowledgements (else each answer waits out a delayed ACK).
+    server_->set_keep_alive_max_count(1000);
+    server_->set_tcp_nodelay(true);
     server_->Get(".*", [this](const httplib::Request& request, httplib::Response& response) {
         handle(request, response);
     });
@@ -239,6 +247,12 @@ std::vector<std::string> HttpServer::rangesAsked(const std::string& path) const 
     return found == ranges_.end() ? std::vector<std::string>{} : found->second;
 }
 
+std::vector<int> HttpServer::connectionsOf(const std::string& path) const {
+    const std::lock_guard lock(mutex_);
+    const auto found = peers_.find(path);
+    return found == peers_.end() ? std::vector<int>{} : found->second;
+}
+
 bool HttpServer::writeCounted(httplib::DataSink& sink, const char* data, std::size_t size) {
     if (!sink.write(data, size)) return false;
     bytesSent_ += size;
@@ -270,8 +284,15 @@ bool HttpServer::waitForRelease(bool stopOnly) {
     return !stopping_;
 }
 
+void HttpServer::addRoundTrip(std::chrono::milliseconds roundTrip) {
+    acceptDelay_ = static_cast<int>(roundTrip.count());
+    requestDelay_ = static_cast<int>(roundTrip.count());
+}
+
 void HttpServer::handle(const httplib::Request& request, httplib::Response& response) {
     if (request.path == readyPath) return;
+    if (const int delay = requestDelay_.load(); delay > 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(delay));
     const auto queryStart = request.target.find('?');
     const std::string withQuery =
         queryStart == std::string::npos ? request.path : request.path + request.target.substr(queryStart);
@@ -282,6 +303,7 @@ void HttpServer::handle(const httplib::Request& request, httplib::Response& resp
         const std::lock_guard lock(mutex_);
         log_.push_back(withQuery);
         ranges_[request.path].push_back(request.get_header_value("Range"));
+        peers_[request.path].push_back(request.remote_port);
         const int pathCount = ++counts_[request.path];
         const int exactCount = withQuery != request.path ? ++counts_[withQuery] : pathCount;
         auto script = scripts_.find(withQuery);

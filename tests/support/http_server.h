@@ -88,10 +88,16 @@ public:
     int requests(const std::string& target) const;
     // The Range header of every request for a path, in arrival order ("" for none).
     std::vector<std::string> rangesAsked(const std::string& path) const;
+    // The client's port of every request for a path, in arrival order: one per connection.
+    std::vector<int> connectionsOf(const std::string& path) const;
     // Body bytes sent by every answer so far.
     std::uint64_t bodyBytesSent() const { return bytesSent_; }
     // Every request target in arrival order.
     std::vector<std::string> requestLog() const;
+
+    // From now on every new connection and every request waits `roundTrip` before it is served,
+    // as over a link with that round trip (loopback has none, and no kernel delay here).
+    void addRoundTrip(std::chrono::milliseconds roundTrip);
 
     // Lets every Pause answer, now and later, send its second half.
     void release();
@@ -124,5 +130,8 @@ private:
     };
     std::map<std::string, Outage> outages_;
     std::map<std::string, std::vector<std::string>> ranges_;
+    std::map<std::string, std::vector<int>> peers_;
     std::atomic<std::uint64_t> bytesSent_{0};
+    std::atomic<int> acceptDelay_{0};
+    std::atomic<int> requestDelay_{0};
 };
