@@ -31,9 +31,9 @@ bool applyUpdate(const UpdateEntry& update, const std::string& updateUrl) {
         PatchProgress.phase = Patching;
         complete = updateFilesFromWeb(updateUrl, installationRoot);
     }
-    // The post-patch script runs after a failed update too: it may clean up what the update
-    // began, and the next start applies the whole update again anyway.
-    return runPatchScript(false, updateUrl) && complete;
+    // The post-patch script may take away what the update replaced: after a failed update it
+    // waits for the next start, which applies the whole update again.
+    return complete && runPatchScript(false, updateUrl);
 }
 
 }  // namespace

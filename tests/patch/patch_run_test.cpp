@@ -78,19 +78,29 @@ TEST_F(PatchRunTest, ClientVersionDecidesTheRunAndOnlyWhatTheRunAppliedIsRecorde
     ASSERT_EQ(clientVersion(), "1.2") << "the highest update listed, not the server's version";
     ASSERT_EQ(scanCount(), 2) << "one per update, none while current";
 
-    // An update whose script did not arrive is not done: the run stops there, records the last
-    // update done and says so; the next run, with the server back, completes it.
+    // An update that did not complete is not recorded: the run stops there, records the last
+    // update done and says so. Its post-patch script, which may take away what the update
+    // replaced, waits as well. The next run, with the server back, completes it.
     setClientVersion("1.0");
-    server.script("/u/1.2/PostPatch.ini", {answer(503)});
+    serveVersionFile("1.5", "1.2 = inc, /u/1.2/files.ini\n1.1 = other, /u/1.1/x.ini\n");
+    server.script("/u/1.2/files.ini", {answer(503)});
     patchRunMain(server.url());
     EXPECT_EQ(clientVersion(), "1.1");
     EXPECT_EQ(PatchProgress.outcome, Incomplete);
     EXPECT_TRUE(logHas("Update 1.2 is incomplete and will be tried again at the next start"));
-    server.script("/u/1.2/PostPatch.ini", {answer(200)});
+    EXPECT_EQ(server.requests("/u/1.2/PostPatch.ini"), 1) << "only from the run before";
+    server.script("/u/1.2/files.ini", {answer(200)});
     patchRunMain(server.url());
     EXPECT_EQ(clientVersion(), "1.2");
     EXPECT_EQ(PatchProgress.outcome, Applied);
-    ASSERT_EQ(scanCount(), 6);
+    EXPECT_EQ(server.requests("/u/1.2/PostPatch.ini"), 2);
+    // A script that the server fails to deliver (not one it does not have) stops it just so.
+    setClientVersion("1.0");
+    server.script("/u/1.2/PrePatch.ini", {answer(503)});
+    patchRunMain(server.url());
+    EXPECT_EQ(clientVersion(), "1.1");
+    EXPECT_EQ(server.requests("/u/1.2/files.ini"), 1) << "not applied without its script";
+    ASSERT_EQ(scanCount(), 8);
 
     // No version file (the server is down): nothing is checked or recorded, and the page moves on.
     // Regression: a run that applied nothing wrote back the version that an earlier run of the
@@ -102,7 +112,7 @@ TEST_F(PatchRunTest, ClientVersionDecidesTheRunAndOnlyWhatTheRunAppliedIsRecorde
     EXPECT_EQ(clientVersion(), "0.0.0");
     EXPECT_EQ(PatchProgress.outcome, Unchecked);
     EXPECT_EQ(PatchProgress.overallProgress, 100);
-    EXPECT_EQ(scanCount(), 6) << "no scan without a version file";
+    EXPECT_EQ(scanCount(), 8) << "no scan without a version file";
 
     serveVersionFile("1.1", "1.2 = other, /u/1.2/x.ini\n");
     patchRunMain(server.url());
