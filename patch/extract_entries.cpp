@@ -144,6 +144,7 @@ std::string writeEntry(archive* reader, archive_entry* entry, const WantedEntry&
     std::string failure;
     bool writeFailed = false;
     const auto put = [&](const void* data, std::size_t size) {
+        if (size == 0) return;  // libarchive may hand out an empty block without a buffer
         writeFailed = writeFailed || std::fwrite(data, 1, size, out.get()) != size;
         crc = continueChecksum(crc, data, size);
         // Big entries go to the disk as they come, not all at once at the rename.
