@@ -23,6 +23,8 @@ TEST(PageMessages, ProgressAndTextHaveTheExactShapeWithValuesEscaped) {
     postProgress(42, -3, u"Data\\a.pak (12 KB / 40 KB)");
     postText(u"ut1", u"STEP 1/2 - Scanning >ORV< Installation...");
     postProgress(0, 0, u"a\"b\\c\n\t\x01\", \"action\": \"x");
+    // A byte of a file name that is no UTF-8 arrives as half a surrogate pair; a whole pair stays.
+    postText(u"ut2", std::u16string(u"x") + char16_t(0xDCFF) + u"\U0001F680" + char16_t(0xD800));
     EXPECT_EQ(browser.view.posted,
               (std::vector<std::u16string>{
                   u"{\"action\": \"updateProgress\", \"overallProgress\": 42, \"fileProgress\": -3, "
@@ -30,7 +32,9 @@ TEST(PageMessages, ProgressAndTextHaveTheExactShapeWithValuesEscaped) {
                   u"{\"action\": \"updateText\", \"elementId\": \"ut1\", "
                   u"\"newText\": \"STEP 1/2 - Scanning >ORV< Installation...\"}",
                   u"{\"action\": \"updateProgress\", \"overallProgress\": 0, \"fileProgress\": 0, "
-                  u"\"fileName\": \"a\\\"b\\\\c\\n\\t\\u0001\\\", \\\"action\\\": \\\"x\"}"}));
+                  u"\"fileName\": \"a\\\"b\\\\c\\n\\t\\u0001\\\", \\\"action\\\": \\\"x\"}",
+                  u"{\"action\": \"updateText\", \"elementId\": \"ut2\", "
+                  u"\"newText\": \"x\uFFFD\U0001F680\uFFFD\"}"}));
 }
 
 class Commands : public testing::Test {
