@@ -7,7 +7,7 @@
 #include "platform/platform.h"
 
 void hashInstallation() {
-    hashExistingFiles(installationRoot, excludedCount, scanLock);
+    hashExistingFiles(installationRoot, excludedCount, scanLock, ScanMode::Report);
     platform::shellOpen(toWide(hashesPath.get()));
     platform::messageBox("Installation Hashing complete", ">ORV< Launcher",
                          platform::MessageKind::Notice);

@@ -59,6 +59,7 @@ struct ScanContext {
     // The previous scan's records sorted by path; empty in a full scan.
     const std::vector<ScannedFile>& previous;
     std::int64_t begun;  // on the file clock, before the first file was looked at
+    bool keepRecords;
     std::atomic<int> processed{0};
 };
 
@@ -76,6 +77,7 @@ std::uint32_t checksumOf(const std::string& fullPath, const std::string& relativ
         stamp = before->stamp;
         return before->checksum;
     }
+    if (!scan.keepRecords) return hashFile(fullPath);
     const std::uint32_t checksum = hashFile(fullPath, stamp);
     if (stamp && !isSettled(*stamp, scan.begun)) stamp.reset();
     return checksum;
@@ -98,7 +100,8 @@ void hashOne(std::string& relative, ScanContext& scan) {
             // The stream's own buffer collects the lines: a write per line would cost a system
             // call per file, under the lock. The file is complete when the scan returns.
             scan.manifest << relative << " = " << checksumText << '\n';
-            scannedFiles.push_back({std::move(fileName), checksum, std::move(relative), stamp});
+            if (scan.keepRecords)
+                scannedFiles.push_back({std::move(fileName), checksum, std::move(relative), stamp});
         }
         ++scan.processed;
     } catch (const std::exception&) {
@@ -208,13 +211,14 @@ void hashExistingFiles(std::string root, std::atomic<std::int32_t>& excludedCoun
     // The updates need the checksums more than the report needs its file: scan all the same.
     const bool manifestOpen = static_cast<bool>(manifest);
     if (!manifestOpen) logLine("Error open Hashes.ini");
-    {
+    const bool keepRecords = mode != ScanMode::Report;
+    if (keepRecords) {
         const std::lock_guard lock(scanLock);
         scannedFiles.reserve(files.size());
     }
 
     const auto started = std::chrono::steady_clock::now();
-    ScanContext scan{root, excludedCount, scanLock, manifest, previous, begun};
+    ScanContext scan{root, excludedCount, scanLock, manifest, previous, begun, keepRecords};
     {
         ThreadPool pool(workerCount);
         for (std::string& relative : files)

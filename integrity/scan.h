@@ -46,6 +46,9 @@ enum class ScanMode {
     // (size, times, identity) recorded there, and reads the rest. For the later scans of a patch
     // run, whose updates and scripts change only a few files.
     Incremental,
+    // Reads every file for the manifest alone and keeps no records (-h, which ends after it): a
+    // large installation's records would be most of the memory the program needs.
+    Report,
 };
 
 // Whether the stamp a scan that began at `scanBegun` (file-clock units) took of a file can vouch

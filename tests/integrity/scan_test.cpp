@@ -135,6 +135,11 @@ TEST_F(Scan, WritesOneManifestLinePerFileKeepsTheRecordsAndCountsExclusionsAcros
                                 "Folder " + rel("Data/deep/er") + " Data: 1", "Folder Z Data: 2",
                                 "Folder _ Data: 1", "Folder " + rel("a/x") + " Data: 1", "<took>"}));
 
+    // -h wants the manifest alone: the same lines, and no records held for updates to come.
+    scan(install, ScanMode::Report);
+    EXPECT_EQ(sortedLines(hashesPath.get()), install.lines());
+    EXPECT_TRUE(scannedFiles.empty());
+
     // A manifest that cannot be opened costs the report its file, not the updates their records:
     // without them every file on disk would pass as current.
     useUserFolder(dir);
