@@ -172,10 +172,10 @@ PatchRunSetup makePatchRunSetup(const fs::path& base, int files, double sizeMb, 
     setup.install = options.installDir;
     setup.server = options.serverDir;
     setup.originals = base / "run-originals";
-    std::map<std::string, testdata::GameFileSpec> specs;
+    std::map<std::string, testdata::GameFileSpec> baseFiles;
     const auto dataBytes = static_cast<std::uint64_t>(sizeMb * 1024 * 1024);
-    for (const auto& spec : testdata::baseGameFiles(options.seed, options.files, dataBytes))
-        specs[spec.path] = spec;
+    for (const auto& file : testdata::baseGameFiles(options.seed, options.files, dataBytes))
+        baseFiles[file.path] = file;
     for (const auto& file : made.fullFiles) setup.bytes += file.size;
 
     std::mt19937 random(18);
@@ -196,7 +196,7 @@ PatchRunSetup makePatchRunSetup(const fs::path& base, int files, double sizeMb, 
             fs::create_directories((folder / file.path).parent_path());
             {
                 std::ofstream out(folder / file.path, std::ios::binary);
-                testdata::ContentStream content(specs.at(file.path), options.seed, update + 1,
+                testdata::ContentStream content(baseFiles.at(file.path), options.seed, update + 1,
                                                 options.runnableExe);
                 while (content.next(piece))
                     out.write(piece.data(), static_cast<std::streamsize>(piece.size()));
