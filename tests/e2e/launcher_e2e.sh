@@ -8,34 +8,8 @@ launcher=$1 service=$2 make_install=$3 artefacts=$4
 here=$(cd "$(dirname "$0")" && pwd)
 work=$(mktemp -d /tmp/orv-e2e.XXXXXX)
 mkdir -p "$artefacts"
-failures=0 passes=0 pids=()
-
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-pass() { echo "PASS: $*"; passes=$((passes + 1)); }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
-
-# Waits until the command succeeds, for at most $1 seconds.
-wait_for() {
-  local seconds=$1; shift
-  local deadline=$((SECONDS + seconds))
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.2
-  done
-}
-
-display=:$((90 + RANDOM % 100))
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-wait_for 10 test -S "/tmp/.X11-unix/X${display#:}" || { echo "FAIL: Xvfb did not start"; exit 1; }
+source "$here/e2e_common.sh"
+start_xvfb
 
 home=$work/home install=$work/install server=$work/server driver=$work/driver
 user_folder="$home/Documents/My Games/ORV"
@@ -45,21 +19,6 @@ mkdir -p "$driver" && touch "$driver/commands"
 "$make_install" --install "$install" --server "$server" --scenario behind-one-inc \
   --client-settings "$settings" >"$work/make-install.log" || { echo "FAIL: generator"; exit 1; }
 
-# The service's ports are fixed (the launcher is built for them). Connections that earlier tests
-# closed may hold one of them for up to a minute, so a busy port is waited out.
-#   start_service ARGS...   (sets service_pid)
-start_service() {
-  for attempt in $(seq 1 45); do
-    "$service" "$@" >"$work/service.log" 2>&1 &
-    service_pid=$!
-    wait_for 10 grep -q "listening\|Listening\|web service\|cannot listen" "$work/service.log" || sleep 1
-    kill -0 "$service_pid" 2>/dev/null && break
-    grep -q "already in use" "$work/service.log" || break
-    echo "service ports busy (attempt $attempt), waiting"
-    sleep 2
-  done
-  pids+=("$service_pid")
-}
 start_service --download-dir "$server" --store "$work/store.json" --test-driver "$driver" \
   --rate-limit 2048
 

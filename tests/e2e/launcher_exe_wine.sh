@@ -12,38 +12,11 @@ here=$(cd "$(dirname "$0")" && pwd)
 wine_run=$here/../../scripts/wine-run
 work=$(mktemp -d /tmp/orv-exe-e2e.XXXXXX)
 mkdir -p "$artefacts" && artefacts=$(cd "$artefacts" && pwd)
-failures=0 passes=0 pids=()
 export ORV_WINEPREFIX=$work/prefix
-
-cleanup() {
-  # Ends every program of this run's prefix (Notepad from the -h run among them).
-  [[ -d $ORV_WINEPREFIX ]] && WINEPREFIX=$ORV_WINEPREFIX wineserver -k 2>/dev/null
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-pass() { echo "PASS: $*"; passes=$((passes + 1)); }
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { local what=$1; shift; if "$@"; then pass "$what"; else fail "$what"; fi; }
-
-# Waits until the command succeeds, for at most $1 seconds.
-wait_for() {
-  local seconds=$1; shift
-  local deadline=$((SECONDS + seconds))
-  until "$@"; do
-    ((SECONDS < deadline)) || return 1
-    sleep 0.2
-  done
-}
-
-display=:$((90 + RANDOM % 100))
-while [[ -e /tmp/.X11-unix/X${display#:} ]]; do display=:$((90 + RANDOM % 100)); done
-Xvfb "$display" -screen 0 1280x800x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-export DISPLAY=$display
-wait_for 10 test -S "/tmp/.X11-unix/X${display#:}" || { echo "FAIL: Xvfb did not start"; exit 1; }
+source "$here/e2e_common.sh"
+# Ends every program of this run's prefix (Notepad from the -h run among them).
+cleanup_more() { [[ -d $ORV_WINEPREFIX ]] && WINEPREFIX=$ORV_WINEPREFIX wineserver -k 2>/dev/null; }
+start_xvfb
 
 # With a Documents folder in HOME, Wine makes the prefix's documents folder a link to it.
 export HOME=$work/home
@@ -61,17 +34,7 @@ head -c 9437187 /dev/urandom >"$install/Astrovance/Données/Überflug ñ 東京.
 : >"$install/Astrovance/Données/vide.txt"
 echo '{}' >"$install/Launcher.exe.WebView2/EBWebView/Local State"
 
-# Ports that earlier tests closed may be held for up to a minute, so a busy one is waited out.
-for attempt in $(seq 1 45); do
-  "$service" --download-dir "$server" --store "$work/store.json" >"$work/service.log" 2>&1 &
-  service_pid=$!
-  wait_for 10 grep -qs "listening\|Listening\|web service\|cannot listen" "$work/service.log" || sleep 1
-  kill -0 "$service_pid" 2>/dev/null && break
-  grep -q "already in use" "$work/service.log" || break
-  echo "service ports busy (attempt $attempt), waiting"
-  sleep 2
-done
-pids+=("$service_pid")
+start_service --download-dir "$server" --store "$work/store.json"
 
 user_folder() {
   local user
