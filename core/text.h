@@ -1,5 +1,6 @@
-// Conversion between the process's narrow code page and UTF-16 (the window's and the page's text),
-// and between narrow paths and file-system paths.
+// Conversion between narrow text and UTF-16 (the window's and the page's text), and between narrow
+// paths and file-system paths. Narrow text is the process's code page on Windows (UTF-8 by the
+// program's manifest) and UTF-8 on Linux, whatever the locale.
 #pragma once
 
 #include <filesystem>
