@@ -25,21 +25,28 @@
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ElementsAre;
 
 const std::string before = "[CLIENT]\ntoken=c0ffee\n[Config]\nWindowMode=old ; a comment\n";
 const std::regex hexWithoutLeadingZeros("0|[1-9a-f][0-9a-f]{0,7}");
 
-class ServiceSync : public testing::Test {
+// A game installation that is the current directory while a test runs, and its web service.
+class Game : public testing::Test {
 protected:
     TempDir dir;
+    const WorkingFolder inInstallation{dir.path()};
+    const fs::path executable = dir.path() / "Astrovance" / "EXE" / "Astrovance.exe";
     HttpServer server;
     std::string settings;
 
     void SetUp() override {
         useUserFolder(dir);
-        settings = clientSettingsPath.get();
         clientToken.set("c0ffee");
+        settings = clientSettingsPath.get();
         writeFile(settings, before);
+    }
+    void setConfig(const std::string& key, const std::string& value) {
+        IniDocument::setValue(settings, "Config", key, value);
     }
     void account(const std::string& body) {
         server.script(target("getaccount"), {answer(200, body)});
@@ -53,11 +60,24 @@ protected:
     static std::string target(const std::string& action) {
         return "/launcher_client/index.php?a=" + action + "&token=c0ffee";
     }
+    // The stand-in game, a shell script, records its working directory and arguments: the lines
+    // of that record, none when it did not start within 10 s.
+    std::vector<std::string> startAndWait() {
+        const fs::path record = dir.path() / "started.txt";
+        fs::remove(record);
+        startGame(server.url());
+        for (int i = 0; i < 200 && !fs::exists(record); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        std::vector<std::string> lines;
+        std::istringstream text(readFile(record));
+        for (std::string line; std::getline(text, line);) lines.push_back(line);
+        return lines;
+    }
 };
 
 // The token is the player's only key at the service: random, made once, and a stored one used as
 // it is (regression: a stored token was checked and replaced, and the settings rewritten).
-TEST_F(ServiceSync, ClientTokenIsMadeOnceAndAStoredOneKeptAsItIs) {
+TEST_F(Game, ClientTokenIsMadeOnceAndAStoredOneKeptAsItIs) {
     std::set<std::string> tokens;
     for (int i = 0; i < 100; ++i) {
         const std::string token = makeClientToken();
@@ -83,7 +103,7 @@ TEST_F(ServiceSync, ClientTokenIsMadeOnceAndAStoredOneKeptAsItIs) {
     EXPECT_TRUE(std::regex_match(loadClientToken(), hexWithoutLeadingZeros));
 }
 
-TEST_F(ServiceSync, AccountGoesToSettingsAndGameKeyAndALaterOneReplacesIt) {
+TEST_F(Game, AccountGoesToSettingsAndGameKeyAndALaterOneReplacesIt) {
     for (const auto& [name, sig] : {std::pair{"Pilot \xC3\x84rger", "9f8e"}, {"B", "ab"}}) {
         account(std::string(R"({"error":"","extra":"false","MPAccountName":")") + name +
                 R"(","MPAccountNameSig":")" + sig + R"("})");
@@ -106,7 +126,7 @@ TEST_F(ServiceSync, AccountGoesToSettingsAndGameKeyAndALaterOneReplacesIt) {
 
 // Regressions: a quoted "false" becomes null before parsing, so false values are refused; an
 // escaped one survives as text; a line break would add lines to the settings file.
-TEST_F(ServiceSync, RejectedAccountIsStoredNowhere) {
+TEST_F(Game, RejectedAccountIsStoredNowhere) {
     const std::string invalid = "Error: Invalid account data received.";
     const std::pair<std::string, std::string> rows[] = {
         // answer, last log line
@@ -133,7 +153,7 @@ TEST_F(ServiceSync, RejectedAccountIsStoredNowhere) {
     }
 }
 
-TEST_F(ServiceSync, SettingsWrittenInOrderUnderTheirKeysOrNotAtAll) {
+TEST_F(Game, SettingsWrittenInOrderUnderTheirKeysOrNotAtAll) {
     EXPECT_EQ(
         gameSettings(R"({"windowmode":"true","autoconnect":"a","update_lanlist":"u",)"
                      R"("use4gbvram":"v","runinbackground":"r","error":"","other":{"x":[1]}})"),
@@ -173,10 +193,9 @@ TEST_F(ServiceSync, SettingsWrittenInOrderUnderTheirKeysOrNotAtAll) {
     }
 }
 
-using testing::ElementsAre;
-
 const std::string exe = ".\\Astrovance\\EXE\\Astrovance.exe";
 const std::string applied = "BINPatch successfully applied: ",
+                  reverted = "BINPatch successfully reverted: ",
                   notMet = "BINPatch conditions not met. File unchanged: ";
 const std::string at14e = exe + " at offset 0x14e", at1b264c = exe + " at offset 0x1b264c";
 
@@ -192,19 +211,6 @@ const std::string headerOnly = gameBytes(0x2F, "\x83\xFF\x01\x0F\x94\xC2");
 const std::string both = gameBytes(0x2F, "\xBA\x01\x00\x00\x00\x90");
 const std::string otherBuild = gameBytes(0x0E, "\x83\xFF\x02\x0F\x94\xC2");
 
-// A game installation that is the current directory while a test runs.
-class Game : public testing::Test {
-protected:
-    TempDir dir;
-    const WorkingFolder inInstallation{dir.path()};
-    const fs::path executable = dir.path() / "Astrovance" / "EXE" / "Astrovance.exe";
-
-    void SetUp() override { useUserFolder(dir); }
-    void setConfig(const std::string& key, const std::string& value) {
-        IniDocument::setValue(clientSettingsPath.get(), "Config", key, value);
-    }
-};
-
 // Each patch is written only over its known other form; only the exact "true" turns the
 // background patch on.
 TEST_F(Game, PatchesFollowTheSettingAndTouchOnlyKnownBytes) {
@@ -217,14 +223,8 @@ TEST_F(Game, PatchesFollowTheSettingAndTouchOnlyKnownBytes) {
         {&pristine, "true", &both, {applied + at14e, applied + at1b264c}},
         {&both, "true", &both, {notMet + at14e, notMet + at1b264c}},
         // Reverting bytes that never carried the patch succeeds unchanged.
-        {&pristine,
-         "",
-         &headerOnly,
-         {applied + at14e, "BINPatch successfully reverted: " + at1b264c}},
-        {&both,
-         "True",
-         &headerOnly,
-         {notMet + at14e, "BINPatch successfully reverted: " + at1b264c}},
+        {&pristine, "", &headerOnly, {applied + at14e, reverted + at1b264c}},
+        {&both, "True", &headerOnly, {notMet + at14e, reverted + at1b264c}},
         {&otherBuild, "true", &otherBuild, {notMet + at14e, notMet + at1b264c}},
         {&otherBuild, "false", &otherBuild, {notMet + at14e, notMet + at1b264c}},
         {nullptr, "true", nullptr, {"Failed to open file: " + exe, "Failed to open file: " + exe}},
@@ -267,35 +267,12 @@ TEST_F(Game, FailedPatchWriteIsReported) {
     EXPECT_THAT(logMessages(), ElementsAre(applied + at14e, "Failed to write to file: " + exe));
 }
 
-// The stand-in game is a shell script that records its working directory and its arguments.
-class GameStart : public Game {
-protected:
-    HttpServer server;
-    const std::string lanList = "/launcher_client/index.php?a=getlanserver&token=c0ffee";
-
-    void SetUp() override {
-        Game::SetUp();
-        clientToken.set("c0ffee");
-        writeFile(executable,
-                  "#!/bin/sh\n{ pwd -P; for a in \"$@\"; do echo \"[$a]\"; done; } "
-                  "> started.tmp && mv started.tmp started.txt\n");
-        fs::permissions(executable, fs::perms::owner_all);
-    }
-    // The record of the started game, one line each; empty when it did not start within 10 s.
-    std::vector<std::string> startAndWait() {
-        const fs::path record = dir.path() / "started.txt";
-        fs::remove(record);
-        startGame(server.url());
-        for (int i = 0; i < 200 && !fs::exists(record); ++i)
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        std::vector<std::string> lines;
-        std::istringstream text(readFile(record));
-        for (std::string line; std::getline(text, line);) lines.push_back(line);
-        return lines;
-    }
-};
-
-TEST_F(GameStart, ParametersFollowTheSwitchesAndTheListIsFetchedFirstWhenAsked) {
+TEST_F(Game, ParametersFollowTheSwitchesAndTheListIsFetchedFirstWhenAsked) {
+    writeFile(executable,
+              "#!/bin/sh\n{ pwd -P; for a in \"$@\"; do echo \"[$a]\"; done; } "
+              "> started.tmp && mv started.tmp started.txt\n");
+    fs::permissions(executable, fs::perms::owner_all);
+    const std::string lanList = target("getlanserver");
     const std::string here = fs::canonical(dir.path()).string(), connect = "-I" + gameServerAddress;
     const struct {
         const char *windowMode, *autoConnect;

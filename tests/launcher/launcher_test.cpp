@@ -301,18 +301,25 @@ TEST_F(ProgressTick, CompleteRunWithMatchingVersionsShowsTheClientPageAfterThePa
     EXPECT_EQ(server.requests("/version.ini"), 1);
 
     // Regression (the patch-run race): a repair during the pause cancels the switch, and the
-    // client page waits for the end of the repair's own run.
+    // client page waits for the end of the repair's own run, seen by the timer or not.
     const WorkingFolder inInstallation(dir.path());
-    setProgress(Complete, 100, 0, 0);
-    browser.view.navigations.clear();
-    progressTick();
-    onWebMessage(nullptr, u"RepairAstrovance");
-    std::this_thread::sleep_for(std::chrono::milliseconds(1050));
-    progressTick();
-    setProgress(Complete, 100, 0, 0);  // the repair's run has been claimed meanwhile and ended
-    ++patchRunsClaimed;
-    progressTick();
-    EXPECT_EQ(browser.view.navigations, (Texts{clientPage, patcherPageUrl(), clientPage}));
+    for (const bool timerSawTheRepair : {true, false}) {
+        IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "1.4");
+        setProgress(Complete, 100, 0, 0);
+        browser.view.navigations.clear();
+        progressTick();
+        onWebMessage(nullptr, u"RepairAstrovance");
+        std::this_thread::sleep_for(std::chrono::milliseconds(1050));
+        if (timerSawTheRepair) progressTick();
+        setProgress(Complete, 100, 0, 0);  // the repair's run has been claimed and ended
+        ++patchRunsClaimed;
+        progressTick();
+        if (!timerSawTheRepair) {
+            EXPECT_EQ(browser.view.navigations, (Texts{clientPage, patcherPageUrl()}));
+            progressTick();
+        }
+        EXPECT_EQ(browser.view.navigations, (Texts{clientPage, patcherPageUrl(), clientPage}));
+    }
 }
 
 // Without matching versions the version is asked on every tick. A run before its last step, or
