@@ -76,7 +76,7 @@ protected:
 };
 
 // The token is the player's only key at the service: random, made once, and a stored one used as
-// it is (regression: a stored token was checked and replaced, and the settings rewritten).
+// it is, the settings file untouched.
 TEST_F(Game, ClientTokenIsMadeOnceAndAStoredOneKeptAsItIs) {
     std::set<std::string> tokens;
     for (int i = 0; i < 100; ++i) {
@@ -97,7 +97,7 @@ TEST_F(Game, ClientTokenIsMadeOnceAndAStoredOneKeptAsItIs) {
     EXPECT_EQ(readTextFile(settings), "[CLIENT]\ntoken=Not-Hex_At-All ; kept\n");
     EXPECT_EQ(fs::last_write_time(settings), written);
 
-    // Regression: settings that cannot be written still give the run a token.
+    // Settings that cannot be written still give the run a token.
     fs::remove(settings);
     fs::create_directories(settings);
     EXPECT_TRUE(std::regex_match(loadClientToken(), hexWithoutLeadingZeros));
@@ -124,8 +124,8 @@ TEST_F(Game, AccountGoesToSettingsAndGameKeyAndALaterOneReplacesIt) {
 #endif
 }
 
-// Regressions: a quoted "false" becomes null before parsing, so false values are refused; an
-// escaped one survives as text; a line break would add lines to the settings file.
+// A quoted "false" becomes null before parsing, so false values are refused, while an escaped one
+// survives as text; a line break would add lines to the settings file.
 TEST_F(Game, RejectedAccountIsStoredNowhere) {
     const std::string invalid = "Error: Invalid account data received.";
     const std::pair<std::string, std::string> rows[] = {
