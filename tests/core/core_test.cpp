@@ -6,13 +6,10 @@
 #include <windows.h>
 #endif
 
-#include <atomic>
 #include <clocale>
-#include <regex>
 #include <thread>
 
 #include "core/log.h"
-#include "core/shared_text.h"
 #include "core/text.h"
 #include "core/user_paths.h"
 #include "tests/support/file_size_limit.h"
@@ -31,23 +28,16 @@ class IniTest : public testing::Test {
 protected:
     TempDir dir;
     std::string path = dir.file("settings/ClientSettings.ini");
-
-    long filesBeside() const {
-        return std::distance(fs::directory_iterator(dir.file("settings")),
-                             fs::directory_iterator());
-    }
+    std::size_t filesBeside() const { return filesBelow(dir.file("settings")).size(); }
 };
 
 TEST_F(IniTest, ReadsFollowTheGamesRules) {
     writeFile(path,
               "top=before any header\n[CLIENT] ; comment\n  Version =  1.2 \ntoken=  ab cd ; c\n"
               "[Other]\ntoken=other\n[CLIENT]\ntoken=later\n[Config]\r\nA=true\r\nB=True\r\n");
-    const std::pair<const char*, const char*> rows[] = {
-        {"token", "ab cd"},  // the first match in file order
-        {"Version", ""},     // a blank between key and '=' is no match
-        {"top", ""},         // lines before the first header never match
-    };
-    for (const auto& [key, value] : rows) EXPECT_EQ(getValue(path, "CLIENT", key), value) << key;
+    EXPECT_EQ(getValue(path, "CLIENT", "token"), "ab cd") << "the first match in file order";
+    EXPECT_EQ(getValue(path, "CLIENT", "Version"), "") << "a blank between key and '=' is no match";
+    EXPECT_EQ(getValue(path, "CLIENT", "top"), "") << "lines before the first header never match";
     EXPECT_EQ(getValue(path, "client", "token"), "") << "sections compare case-sensitively";
     EXPECT_TRUE(getFlag(path, "Config", "A"));
     EXPECT_FALSE(getFlag(path, "Config", "B"));
@@ -65,9 +55,6 @@ TEST_F(IniTest, SetValueChangesItsEntryAloneAndReplacesTheWholeFile) {
         {"[CLIENT]\nVersion=1.0\n\n[Config]\nA=1\n", "CLIENT", "token",
          "[CLIENT]\nVersion=1.0\n\ntoken=v\n[Config]\nA=1\n"},
         {"[Config]\nA=1\n", "MPID", "A", "[Config]\nA=1\n[MPID]\nA=v\n"},
-        // White space inside keys is ignored, and every matching line is replaced.
-        {"[CLIENT]\nVersion = 1.0 ; old\n V e r s i o n\nX=x\n", "CLIENT", "Version",
-         "[CLIENT]\nVersion=v\nVersion=v\nX=x\n"},
         {"[CLIENT]\r\nVersion=1.0\r\n\r\n[Config]\r\nA=1\r\n", "CLIENT", "Version",
          "[CLIENT]\nVersion=v\n\n[Config]\nA=1\n"},
     };
@@ -76,7 +63,7 @@ TEST_F(IniTest, SetValueChangesItsEntryAloneAndReplacesTheWholeFile) {
         if (row.before) writeFile(path, row.before);
         ASSERT_TRUE(setValue(path, row.section, row.key, "v"));
         EXPECT_EQ(readTextFile(path), row.after) << row.after;
-        EXPECT_EQ(filesBeside(), 1) << "no temporary file left behind";
+        EXPECT_EQ(filesBeside(), 1u) << "no temporary file left behind";
     }
 }
 
@@ -103,12 +90,12 @@ TEST_F(IniTest, FailedWriteChangesNothingAndIsLogged) {
             std::this_thread::sleep_for(std::chrono::milliseconds(heldMs));
             CloseHandle(held);
         });
-        EXPECT_EQ(setValue(path, "CLIENT", "Version", heldMs < 1000 ? "1.0" : "2"), heldMs < 1000);
+        EXPECT_EQ(setValue(path, "CLIENT", "Version", "1.0"), heldMs < 1000) << heldMs;
         release.join();
     }
 #endif
-    EXPECT_EQ(readFile(path), original);
-    EXPECT_EQ(filesBeside(), 1);
+    EXPECT_EQ(readTextFile(path), original);
+    EXPECT_EQ(filesBeside(), 1u);
     ASSERT_EQ(logMessages().size(), 1u);
     EXPECT_EQ(logMessages()[0].rfind("Error writing " + path + ": ", 0), 0u) << logMessages()[0];
 }
@@ -130,12 +117,6 @@ TEST_F(IniTest, UserFilesReachAFolderNamedOutsideAscii) {
 
 TEST_F(IniTest, LogAndSettingsLoseNothingToManyThreads) {
     useUserFolder(dir);
-    const fs::path log = logPath.get();
-    EXPECT_EQ(log.parent_path(), dir.path() / "Documents" / "My Games" / "ORV" / "Logs");
-    logLine("two\nlines");
-    EXPECT_TRUE(std::regex_match(readTextFile(log),
-                                 std::regex(R"(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d - two\nlines\n)")));
-    fs::remove(log);
     auto line = [](int t) { return std::to_string(t) + std::string(100, char('a' + t)); };
     auto key = [](int t, int k) { return "t" + std::to_string(t) + "k" + std::to_string(k); };
     std::vector<std::thread> writers;
@@ -168,10 +149,8 @@ TEST(Text, NarrowTextIsUtf8InAnyLocaleAndEveryByteRoundTrips) {
         {"/home/Jos\xC3\xA9/Documents", u"/home/Jos\u00E9/Documents", "/home/Jos?/Documents"},
         {"\xF0\x9F\x9A\x80", u"\U0001F680", "?"},
         {"Jos\xE9", u"Jos\xDCE9", "Jos?"},                     // Latin-1
-        {"\xED\xB2\x80", u"\xDCED\xDCB2\xDC80", "???"},        // encoded surrogate
         {"ab\xF0\x9F\x9A", u"ab\xDCF0\xDC9F\xDC9A", "ab???"},  // cut at the end
     };
-    const std::string saved = std::setlocale(LC_CTYPE, nullptr);
     for (const std::string locale : {"C.UTF-8", "C"}) {
         ASSERT_NE(std::setlocale(LC_CTYPE, locale.c_str()), nullptr) << locale;
         for (const auto& row : rows) {
@@ -182,24 +161,8 @@ TEST(Text, NarrowTextIsUtf8InAnyLocaleAndEveryByteRoundTrips) {
         // A surrogate without its partner outside the escaped bytes' range names nothing.
         EXPECT_EQ(toNarrow(u"lone \xD800 \xDC7F"), "lone ? ?") << locale;
     }
-    std::setlocale(LC_CTYPE, saved.c_str());
+    std::setlocale(LC_CTYPE, "C.UTF-8");
 }
 #endif
-
-// A reader copying the text while a writer keeps replacing it sees only whole values.
-TEST(SharedText, ReadersNeverSeeATornText) {
-    SharedWideText text;
-    const std::u16string a(300, u'a'), b(700, u'b');
-    std::atomic<bool> done{false};
-    std::thread writer([&] {
-        for (int i = 0; i < 20000; ++i) text.set(i % 2 ? a : b);
-        done = true;
-    });
-    do {
-        const auto seen = text.get();
-        ASSERT_TRUE(seen.empty() || seen == a || seen == b);
-    } while (!done);
-    writer.join();
-}
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <httplib.h>
 
 #include <memory>
-#include <mutex>
 #include <stdexcept>
 
 #include "service/service.h"
@@ -21,20 +20,15 @@ inline ServiceOptions testOptions(const TempDir& folder) {
     return options;
 }
 
-// A service on free loopback ports that keeps its log lines; stop() and start() keep the store.
+// A service on free loopback ports; stop() and start() keep the store.
 struct RunningService {
     TempDir folder;
     ServiceOptions options = testOptions(folder);
-    std::mutex logLock;
-    std::vector<std::string> lines;
-    std::unique_ptr<Service> service;  // stops before the lines it logs to go
+    std::unique_ptr<Service> service;
 
     RunningService() { start(); }
     void start() {
-        service = std::make_unique<Service>(options, [this](const std::string& line) {
-            const std::lock_guard lock(logLock);
-            lines.push_back(line);
-        });
+        service = std::make_unique<Service>(options, nullptr);
         if (const std::string problem = service->start(); !problem.empty())
             throw std::runtime_error("service did not start: " + problem);
     }
