@@ -46,8 +46,7 @@ TEST(WindowLayout, CentresTheDesignSizeAndLeavesTheBrowserATwoPixelRim) {
     EXPECT_EQ(edges(browserBounds(904, 504)), std::tuple(2, 2, 902, 502));
 }
 
-// A user folder, an installation that is the working folder, the download server and web service,
-// the browser, and message boxes answered with `given` (their texts kept in `asked`).
+// The user folder, the installation as working folder, its servers, the browser; boxes get `given`.
 std::vector<std::string> asked;
 platform::MessageAnswer given = platform::MessageAnswer::No;
 
@@ -260,14 +259,16 @@ TEST_F(Launcher, OtherFullRunsShowTheClientPageWithoutThePauseOrTheReset) {
 }
 
 // Only a launcher that the server names and that differs is offered: by the setup where it can
-// update this launcher (Windows), else by a word on the page, and the Windows setup is never
-// fetched (regression). A server that is down is no reason to ask anything (regression).
+// update this launcher (Windows), else by a word on the page, never fetching the Windows setup
+// (regression). A server that is down or names no launcher asks nothing (regression).
 TEST_F(Launcher, OffersOnlyAKnownOtherLauncher) {
     const std::pair<HttpAnswer, std::string> rows[] = {
         // the answer, the check's log line
         {answer(200, "[Launcher]\nv=0.0.2 \n"), "Launcher is up to date."},
         {answer(404),
          "The download server could not be reached: the launcher's version was not checked"},
+        {answer(200, "[CurrentVersion]\nv=1.0\n"),
+         "The version file names no launcher: the launcher's version was not checked"},
         {answer(200, "[Launcher]\nv=0.0.3\n"), "Launcher outdated - New Version: 0.0.3"},
         {answer(200, "[Launcher]\nv=0.0.1\n"), "Launcher outdated - New Version: 0.0.1"},
     };
