@@ -29,13 +29,12 @@ namespace {
 
 // --- the fake runtime: one environment, controller and view, never freed ---
 
+// Handed to a handler, S_FALSE is success without the environment or controller.
 struct Script {
     HRESULT createResult = S_OK;          // returned by CreateCoreWebView2EnvironmentWithOptions
     HRESULT environmentResult = S_OK;     // handed to the environment handler
-    bool environmentMissing = false;      // ... with no environment
     HRESULT controllerCallResult = S_OK;  // returned by CreateCoreWebView2Controller
     HRESULT controllerResult = S_OK;      // handed to the controller handler
-    bool controllerMissing = false;       // ... with no controller
 } script;
 
 // `events` lists the launcher's calls in order: E environment requested, P controller requested,
@@ -59,8 +58,8 @@ using Starting = ICoreWebView2NavigationStartingEventHandler;
 using NewWindow = ICoreWebView2NewWindowRequestedEventHandler;
 
 std::wstring shownSource;
-const wchar_t *messageSource, *messageText, *requestedUri;  // of the event being raised
-BOOL refused;  // the Cancel or Handled the launcher put into a request
+const wchar_t *eventUri, *messageText;  // the sender or target of the event being raised, its text
+BOOL refused;                           // the Cancel or Handled the launcher put into a request
 
 // The one handler of each kind the launcher handed over.
 template <typename Handler>
@@ -165,10 +164,13 @@ HRESULT STDAPICALLTYPE createEnvironment(PCWSTR browserFolder, PCWSTR dataFolder
     return script.createResult;
 }
 
+template <typename Args>
+HRESULT STDMETHODCALLTYPE getUri(Args*, LPWSTR* uri) {
+    return handOut(eventUri, uri);
+}
+
 const auto messageVtbl = vtable<ICoreWebView2WebMessageReceivedEventArgsVtbl>([](auto& t) {
-    t.get_Source = COM(ICoreWebView2WebMessageReceivedEventArgs*, LPWSTR * uri) {
-        return handOut(messageSource, uri);
-    };
+    t.get_Source = getUri;
     t.TryGetWebMessageAsString = COM(ICoreWebView2WebMessageReceivedEventArgs*, LPWSTR * text) {
         note('T');
         return handOut(messageText, text, E_INVALIDARG);
@@ -176,10 +178,6 @@ const auto messageVtbl = vtable<ICoreWebView2WebMessageReceivedEventArgsVtbl>([]
 });
 ICoreWebView2WebMessageReceivedEventArgs messageArgs{&messageVtbl};
 
-template <typename Args>
-HRESULT STDMETHODCALLTYPE getUri(Args*, LPWSTR* uri) {
-    return handOut(requestedUri, uri);
-}
 template <typename Args>
 HRESULT STDMETHODCALLTYPE refuse(Args*, BOOL value) {
     refused = value;
@@ -211,9 +209,9 @@ void forget() {
 
 // As from the runtime, the creation results come after the call that asked for them returned.
 template <typename Handler, typename Result>
-void deliver(HRESULT result, bool missing, Result* object) {
+void deliver(HRESULT result, Result* object) {
     if (const auto handler = std::move(held<Handler>))
-        handler.get()->lpVtbl->Invoke(handler.get(), result, missing ? nullptr : object);
+        handler.get()->lpVtbl->Invoke(handler.get(), result, result == S_FALSE ? nullptr : object);
 }
 
 // Checks off the texts given to CoTaskMemFree.
@@ -293,18 +291,18 @@ protected:
         shownSource = L"about:blank";
         forget<Loaded, Messaged, Starting, NewWindow>();
         createWebView(window);
-        deliver<EnvironmentDone>(script.environmentResult, script.environmentMissing, &environment);
-        deliver<ControllerDone>(script.controllerResult, script.controllerMissing, &controller);
+        deliver<EnvironmentDone>(script.environmentResult, &environment);
+        deliver<ControllerDone>(script.controllerResult, &controller);
     }
     bool receive(const std::u16string& source, const wchar_t* text) {
-        messageSource = source.empty() ? nullptr : reinterpret_cast<const wchar_t*>(source.c_str());
+        eventUri = source.empty() ? nullptr : reinterpret_cast<const wchar_t*>(source.c_str());
         messageText = text;
         return raise<Messaged>(&messageArgs);
     }
     // Raises a navigation or new-window request: 1 when the launcher refused it, 0 when not.
     template <typename Handler, typename Args>
     int ask(Args* args, const wchar_t* uri) {
-        requestedUri = uri;
+        eventUri = uri;
         refused = FALSE;
         return raise<Handler>(args) ? refused : -1;
     }
@@ -430,7 +428,8 @@ TEST_F(LauncherWindow, ReadyBrowserShowsThePatcherPageAndPassesItsEventsOn) {
 // which would not help.
 struct Failure {
     const char* name;
-    Script script;
+    HRESULT Script::*step;  // the step that fails
+    HRESULT result;         // and how
     const char* events;
     const char* line;
     const wchar_t* shown;
@@ -439,77 +438,44 @@ struct Failure {
 };
 
 const Failure failures[] = {
-    {"runtimeMissing",
-     {.environmentResult = HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND)},
-     "E",
-     "WebView2 Runtime not found - HRESULT 0x80070002",
-     L"WebView2 Runtime is not installed",
-     0},
-    {"environmentRefused",
-     {.createResult = E_FAIL},
-     "E",
+    {"runtimeMissing", &Script::environmentResult, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND), "E",
+     "WebView2 Runtime not found - HRESULT 0x80070002", L"WebView2 Runtime is not installed", 0},
+    {"environmentRefused", &Script::createResult, E_FAIL, "E",
      "Failed to create WebView2 environment - HRESULT 0x80004005",
-     L"could not be started, error 0x80004005",
-     VK_ESCAPE},
-    {"environmentMissing",
-     {.environmentMissing = true},
-     "E",
+     L"could not be started, error 0x80004005", VK_ESCAPE},
+    {"environmentMissing", &Script::environmentResult, S_FALSE, "E",
      "Failed to create WebView2 environment - HRESULT 0x80004003",
-     L"could not be started, error 0x80004003",
-     VK_RETURN},
-    {"controllerFailed",
-     {.controllerResult = HRESULT_FROM_WIN32(ERROR_INVALID_STATE)},
-     "EP",
+     L"could not be started, error 0x80004003", VK_RETURN},
+    {"controllerFailed", &Script::controllerResult, HRESULT_FROM_WIN32(ERROR_INVALID_STATE), "EP",
      "Failed to create WebView2 controller - HRESULT 0x8007139F",
-     L"could not be started, error 0x8007139F",
-     0},
-    {"controllerMissing",
-     {.controllerMissing = true},
-     "EP",
+     L"could not be started, error 0x8007139F", 0},
+    {"controllerMissing", &Script::controllerResult, S_FALSE, "EP",
      "Failed to create WebView2 controller - HRESULT 0x80004003",
-     L"could not be started, error 0x80004003",
-     0},
-    {"controllerRefused",
-     {.controllerCallResult = E_OUTOFMEMORY},
-     "EP",
+     L"could not be started, error 0x80004003", 0},
+    {"controllerRefused", &Script::controllerCallResult, E_OUTOFMEMORY, "EP",
      "Failed to create WebView2 controller - HRESULT 0x8007000E",
-     L"could not be started, error 0x8007000E",
-     0},
-    {"dataFolderNotWritable",
-     {.createResult = E_ACCESSDENIED},
-     "E",
+     L"could not be started, error 0x8007000E", 0},
+    {"dataFolderNotWritable", &Script::createResult, E_ACCESSDENIED, "E",
      "Failed to create WebView2 environment - HRESULT 0x80070005",
-     L"writing there is not allowed (error 0x80070005)",
-     0,
-     true},
-    {"dataFolderNotWritableLater",
-     {.environmentResult = E_ACCESSDENIED},
-     "E",
+     L"writing there is not allowed (error 0x80070005)", 0, true},
+    {"dataFolderNotWritableLater", &Script::environmentResult, E_ACCESSDENIED, "E",
      "Failed to create WebView2 environment - HRESULT 0x80070005",
-     L"writing there is not allowed (error 0x80070005)",
-     VK_ESCAPE,
-     true},
-    {"dataFolderNotWritableForController",
-     {.controllerResult = E_ACCESSDENIED},
-     "EP",
+     L"writing there is not allowed (error 0x80070005)", VK_ESCAPE, true},
+    {"dataFolderNotWritableForController", &Script::controllerResult, E_ACCESSDENIED, "EP",
      "Failed to create WebView2 controller - HRESULT 0x80070005",
-     L"writing there is not allowed (error 0x80070005)",
-     0,
-     true},
-    {"dataFolderIsAFile",
-     {.environmentResult = HRESULT_FROM_WIN32(ERROR_FILE_EXISTS)},
-     "E",
+     L"writing there is not allowed (error 0x80070005)", 0, true},
+    {"dataFolderIsAFile", &Script::environmentResult, HRESULT_FROM_WIN32(ERROR_FILE_EXISTS), "E",
      "Failed to create WebView2 environment - HRESULT 0x80070050",
-     L"a file of that name is in the way (error 0x80070050)",
-     VK_RETURN,
-     true},
+     L"a file of that name is in the way (error 0x80070050)", VK_RETURN, true},
 };
 
 class BrowserFailure : public LauncherWindow, public testing::WithParamInterface<Failure> {};
 
 TEST_P(BrowserFailure, IsLoggedOnceAndExplainedByAClosableNotice) {
     const Failure& failure = GetParam();
-    create(failure.script);
+    Script told;
+    told.*failure.step = failure.result;
+    create(told);
     EXPECT_EQ(record.events, failure.events);
     EXPECT_FALSE(webViewControllerExists());
     EXPECT_EQ(logMessages(), (std::vector<std::string>{"Create WebView", failure.line}));
