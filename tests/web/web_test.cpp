@@ -97,8 +97,9 @@ TEST_F(Web, ClientPageSyncsAtMostOnceASecond) {
     EXPECT_EQ(IniDocument::getValue(clientSettingsPath.get(), "Config", "WindowMode"), "true");
     EXPECT_EQ(IniDocument::getValue(clientSettingsPath.get(), "MPID", "MPAccountName"), "Pilot");
     lastClientSync -= 1'000'000'000;
+    browser.load(page("/launcher_client/index.php?token=c0ffee"));
+    EXPECT_EQ(server.requests(settings), 1) << "only the page without a query syncs";
     browser.load(page("/launcher_client/index.php"));
-    browser.load(page("/launcher_client/index.php?token=c0ffee"));  // only the page without a query
     EXPECT_EQ(server.requests(settings), 2);
 }
 
