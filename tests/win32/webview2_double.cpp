@@ -1,7 +1,5 @@
-// The stand-in WebView2Loader.dll beside the Windows tests. Its export, under the plain name the
-// real loader has, hands the call to the fake runtime that the test program installed.
-#include <type_traits>
-
+// The stand-in WebView2Loader.dll beside the Windows tests: its export hands the call to the fake
+// runtime that the test program installed.
 #include "shell/win32/webview2_abi.h"
 
 namespace {
@@ -20,7 +18,3 @@ __declspec(dllexport) HRESULT STDAPICALLTYPE CreateCoreWebView2EnvironmentWithOp
     return runtime ? runtime(browserFolder, dataFolder, options, handler) : E_NOTIMPL;
 }
 }
-
-// The launcher calls the export through this type: a differing signature fails the build.
-static_assert(std::is_same_v<decltype(&CreateCoreWebView2EnvironmentWithOptions),
-                             CreateCoreWebView2EnvironmentWithOptionsFunction>);
