@@ -25,14 +25,13 @@ TEST(Win32Platform, RegistryValueIsWrittenAsTextOnlyUnderAnExistingKey) {
     EXPECT_EQ(platform::writeGameRegistryValue(path, "Name", "Pilot"), std::optional(false));
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, path.c_str(), &key), ERROR_SUCCESS);
-    RegCloseKey(key);
     EXPECT_EQ(platform::writeGameRegistryValue(path, "Name", "Pilot"), std::optional(true));
     char data[64] = {};
-    DWORD size = sizeof data;
-    const LSTATUS read =
-        RegGetValueA(HKEY_CURRENT_USER, path.c_str(), "Name", RRF_RT_REG_SZ, nullptr, data, &size);
+    DWORD type = 0, size = sizeof data;
+    RegQueryValueExA(key, "Name", nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
     RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\ORV Tests");
-    EXPECT_EQ(read, ERROR_SUCCESS);
+    EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
     EXPECT_EQ(std::string(data, size), std::string("Pilot", 6)) << "text with its terminator";
 }
 
