@@ -1,57 +1,190 @@
-// The run's decisions, seen from outside: what the server is asked for, what the log and the
-// client settings say, and the progress record. Updates of a third type apply nothing but their
-// scripts, so these tests need no files to update.
+// The version file, the scripts that frame each update, and the run's decisions seen from outside:
+// what the server is asked for, what the log and the client settings say, and the progress
+// record. Updates of a third type apply nothing but their scripts, so most runs need no files.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <sstream>
 #include <thread>
 
+#include "patch/patch_script.h"
+#include "patch/version_file.h"
 #include "tests/patch/patch_fixture.h"
 
 namespace {
 
+TEST(VersionOrder, ComparesBytesNotNumbers) {
+    // Each pair lower first. A proper prefix is lower; bytes above 127 sort above ASCII, whatever
+    // the signedness of char.
+    const std::pair<const char*, const char*> ordered[] = {
+        {"1.10", "1.9"}, {"1.0", "1.0.1"}, {"", "0.0.0"}, {"1.A", "1.a"}, {"1.9", "1.\xC3\xA9"}};
+    for (const auto& [low, high] : ordered) {
+        EXPECT_TRUE(versionLess(low, high)) << low << " < " << high;
+        EXPECT_FALSE(versionLess(high, low)) << high << " < " << low;
+    }
+    EXPECT_FALSE(versionLess("1.4", "1.4"));
+}
+
+// The versions and the updates as "version type path" lines joined with "; ".
+std::string listed(const VersionInfo& info) {
+    std::string text = info.currentVersion + " | " + info.launcherVersion + " |";
+    for (const auto& update : info.updates) text += " " + update.version + " " + update.type + " " + update.path + ";";
+    return text;
+}
+
+TEST(ReadVersionFile, ReadsTheSectionsAndKeepsUpdatesFromTheLastFullArchiveOn) {
+    const std::pair<const char*, const char*> cases[] = {
+        // Comments, CR LF, blanks around "=" and ",", lines without comma or "=", other sections.
+        // The full 1.10 drops 1.9 listed before it; 1.2 after it stays and sorts after 1.10.
+        {"; comment\r\n# comment\r\n[CurrentVersion]\r\nVersion = 1.10\r\n[Launcher]\r\n"
+         "Version=0.0.3\r\n[Updates]\r\n1.9 = inc, /updates/1.9/hashes.ini\r\n"
+         "1.10=full,/updates/1.10/ORV.zip\r\n1.2 = inc , /updates/1.2/hashes.ini \r\n"
+         "1.3 = inc without comma\r\nno pair here\r\n[Other]\r\n1.5 = inc, /elsewhere\r\n",
+         "1.10 | 0.0.3 | 1.10 full /updates/1.10/ORV.zip; 1.2 inc /updates/1.2/hashes.ini;"},
+        // The later line of a version wins; the last current and launcher version count.
+        {"[CurrentVersion]\nVersion = 1.3\nAgain = 1.4\n[Launcher]\nVersion = 0.0.1\n"
+         "Version = 0.0.2\n[Updates]\n1.2 = inc, /first\n1.2 = other, /second\n",
+         "1.4 | 0.0.2 | 1.2 other /second;"},
+        // Updates listed before the current version count only from a full archive on.
+        {"[Updates]\n1.1 = inc, /a\n1.2 = inc, /b\n[CurrentVersion]\nVersion = 1.2\n", "1.2 |  |"},
+        {"[Updates]\n1.0 = inc, /a\n1.1 = full, /b\n1.2 = inc, /c\n[CurrentVersion]\nVersion = 1.2\n",
+         "1.2 |  | 1.1 full /b; 1.2 inc /c;"},
+        // Section names are exact; only the trimmed line opens the Updates section.
+        {"[CurrentVersion]\nVersion = 1.2\n[ Updates ]\n1.1 = inc, /spaced\n[updates]\n"
+         "1.1 = inc, /lower\n  [Updates]  \n1.2 = inc, /trimmed\n",
+         "1.2 |  | 1.2 inc /trimmed;"},
+        {"", " |  |"},
+        {"Version = 1.0\n", " |  |"},
+        // A byte-order mark belongs to the first line: the section it starts is not recognised.
+        {"\xEF\xBB\xBF[CurrentVersion]\nVersion = 1.0\n", " |  |"},
+    };
+    for (const auto& [text, expected] : cases) EXPECT_EQ(listed(readVersionFile(text)), expected) << text;
+}
+
 class PatchRunTest : public PatchTest {
 protected:
-    void serveVersionFile(const std::string& current, const std::string& updates) {
-        server.script("/version.ini",
-                      {answer(200, "[CurrentVersion]\nVersion = " + current + "\n[Updates]\n" +
-                                       updates)});
+    void serveVersionFile(const std::string& current, const std::string& updates,
+                          Delivery delivery = Delivery::Whole) {
+        server.script("/version.ini", {answer(200, "[CurrentVersion]\nVersion = " + current +
+                                                       "\n[Updates]\n" + updates, delivery)});
     }
     // Scripts that leave a trace: the pre script deletes a marker file, the post script another.
     void serveScripts(const std::string& version) {
-        for (const std::string script : {"pre", "post"}) {
+        for (const std::string script : {"Pre", "Post"}) {
             writeFile(root / (script + " " + version), "x");
-            server.script("/u/" + version + (script == "pre" ? "/PrePatch.ini" : "/PostPatch.ini"),
+            server.script("/u/" + version + "/" + script + "Patch.ini",
                           {answer(200, "DELETE = " + script + " " + version + "\n")});
         }
     }
     bool scriptsRan(const std::string& version) const {
-        return !fs::exists(root / ("pre " + version)) && !fs::exists(root / ("post " + version));
+        return !fs::exists(root / ("Pre " + version)) && !fs::exists(root / ("Post " + version));
     }
     // Scans write this line once each.
     static int scanCount() { return static_cast<int>(logged("Total number of data: ").size()); }
+    // The joined path as the log shows it.
+    static std::string joined(const std::string& relative) {
+        return (fs::current_path() / fs::path(relative).make_preferred()).string();
+    }
 };
+
+// Fetched anew on every call; a failed fetch gives nothing.
+TEST_F(PatchRunTest, VersionFileIsFetchedAnewEveryTimeAndGivesNothingOnFailure) {
+    server.script("/version.ini", {answer(200, "[CurrentVersion]\nV = 1.1\n[Launcher]\nV = 0.0.5\n"),
+                                   answer(200, "[CurrentVersion]\nV = 1.2\n[Launcher]\nV = 0.0.5\n"),
+                                   answer(200, "[CurrentVersion]\nV = 1.2\n[Launcher]\nV = 0.0.6\n"),
+                                   answer(404)});
+    EXPECT_EQ(fetchServerVersion(server.url()), "1.1");
+    EXPECT_EQ(fetchServerVersion(server.url()), "1.2");
+    EXPECT_EQ(fetchLauncherVersion(server.url()), "0.0.6");
+    EXPECT_EQ(listed(fetchVersionInfo(server.url())), " |  |");
+}
+
+TEST_F(PatchRunTest, ScriptDeleteLinesAreReadLooselyAndWhatCannotBeDeletedIsLogged) {
+    for (const char* name : {"old table.dat", "second.dat", "kept.dat", "lower.dat", "../EXE/stale.dll"})
+        writeFile(root / "Astrovance/Data" / name, "x");
+    const fs::path outside = dir.path() / "outside.txt";  // an absolute path stands for itself
+    writeFile(outside, "x");
+    server.script("/u/1.1/PrePatch.ini", {answer(200, "; remove what 1.1 no longer has\r\n"
+                                                      ";DELETE = Astrovance\\Data\\old table.dat\r\n"
+                                                      "  DELETE =   Astrovance/Data/second.dat  \r\n"
+                                                      "DELETE= Astrovance\\Data\\kept.dat\r\n"
+                                                      "delete = Astrovance\\Data\\lower.dat\r\n"
+                                                      "DELETE = " + outside.string() + "\r\n")});
+    const std::string updateUrl = server.url("/u/1.1/hashes.ini");
+    EXPECT_TRUE(runPatchScript(true, updateUrl));
+    // The keyword needs its blank and its case; a missing script at the server's top does nothing.
+    server.script("/PrePatch.ini", {answer(404)});
+    EXPECT_TRUE(runPatchScript(true, server.url("/hashes.ini")));
+    EXPECT_EQ(server.requests("/PrePatch.ini"), 3) << "the fetch's own retries";
+    EXPECT_EQ(filesBelow(root / "Astrovance"),
+              (std::vector<std::string>{"Data/kept.dat", "Data/lower.dat", "EXE/stale.dll"}));
+    EXPECT_FALSE(fs::exists(outside));
+    EXPECT_TRUE(logged("Error deleting the file:").empty());
+
+    // What cannot be deleted (a folder, a file already gone) is logged with its joined path; the
+    // script is fetched anew every time.
+    server.script("/u/1.1/PostPatch.ini", {answer(200, "DELETE = Astrovance\\EXE\\stale.dll\nDELETE = Astrovance\\EXE\n")});
+    const std::string folderFailed = "Error deleting the file:" + joined("Astrovance/EXE");
+    EXPECT_TRUE(runPatchScript(false, updateUrl));
+    EXPECT_TRUE(runPatchScript(false, updateUrl));
+    EXPECT_EQ(logged("Error deleting the file:"),
+              (std::vector<std::string>{folderFailed, "Error deleting the file:" + joined("Astrovance/EXE/stale.dll"),
+                                        folderFailed}));
+    EXPECT_TRUE(fs::is_directory(root / "Astrovance/EXE"));
+    EXPECT_EQ(server.requests("/u/1.1/PostPatch.ini"), 2);
+}
+
+#ifndef _WIN32
+// RUN opens with the desktop's handler (a fake xdg-open first on PATH notes what it was given);
+// RUN with nothing opens the root; DELETE wins on a line that holds both.
+TEST_F(PatchRunTest, ScriptRunOpensTheJoinedPath) {
+    const fs::path opened = dir.path() / "opened.txt", bin = dir.path() / "bin";
+    writeFile(bin / "xdg-open", "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + opened.string() + "'\n");
+    fs::permissions(bin / "xdg-open", fs::perms::owner_all);
+    const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    setenv("PATH", (bin.string() + ":" + savedPath).c_str(), 1);
+    writeFile(root / "Astrovance/readme first.txt", "x");
+    server.script("/u/1.1/PostPatch.ini", {answer(200, "RUN = Astrovance\\readme first.txt\r\n# RUN = \r\n"
+                                                       "DELETE = Astrovance\\readme first.txt RUN = ignored\r\n")});
+    runPatchScript(false, server.url("/u/1.1/hashes.ini"));
+    setenv("PATH", savedPath.c_str(), 1);
+
+    // Both openers run detached, so neither their order nor their time is fixed.
+    std::vector<std::string> lines;
+    for (int wait = 0; wait < 500 && lines.size() < 2; ++wait) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        lines.clear();
+        std::istringstream in(readFile(opened));
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+    }
+    EXPECT_THAT(lines, testing::UnorderedElementsAre(joined("Astrovance/readme first.txt"),
+                                                     fs::current_path().string() + "/"));
+    EXPECT_TRUE(fs::exists(root / "Astrovance/readme first.txt"));
+    EXPECT_EQ(logged("Error deleting the file:"),
+              std::vector<std::string>{"Error deleting the file:" + joined("Astrovance/readme first.txt RUN = ignored")});
+}
+#endif
 
 TEST_F(PatchRunTest, ClientAboveServerInByteOrderStartsOverAndAppliesTheList) {
     // 1.10 sorts below 1.9: the server does not know 1.9 as lower, so everything up to 1.10 runs.
     setClientVersion("1.9");
-    serveVersionFile("1.10",
-                     "1.9 = other, /u/1.9/x.ini\n1.1 = other, /u/1.1/x.ini\n"
-                     "1.2 = other, /u/1.2/x.ini\n1.10 = other, /u/1.10/x.ini\n");
+    serveVersionFile("1.10", "1.9 = other, /u/1.9/x.ini\n1.1 = other, /u/1.1/x.ini\n"
+                             "1.2 = other, /u/1.2/x.ini\n1.10 = other, /u/1.10/x.ini\n");
     for (const char* version : {"1.1", "1.10", "1.2", "1.9"}) serveScripts(version);
 
     patchRunMain(server.url());
 
     EXPECT_TRUE(scriptsRan("1.1"));
     EXPECT_TRUE(scriptsRan("1.10"));
-    // Scripts frame each update in version order; 1.2 sorts above 1.10.
-    EXPECT_EQ(server.requestLog(),
-              (std::vector<std::string>{"/version.ini", "/u/1.1/PrePatch.ini",
-                                        "/u/1.1/PostPatch.ini", "/u/1.10/PrePatch.ini",
-                                        "/u/1.10/PostPatch.ini"}))
-        << "a third type fetches no manifest";
+    // Scripts frame each update in version order; 1.2 sorts above 1.10. A third type fetches no
+    // manifest; skipped updates still count as steps and get their scan.
+    EXPECT_EQ(server.requestLog(), (std::vector<std::string>{"/version.ini", "/u/1.1/PrePatch.ini",
+                                                             "/u/1.1/PostPatch.ini", "/u/1.10/PrePatch.ini",
+                                                             "/u/1.10/PostPatch.ini"}));
     EXPECT_EQ(PatchProgress.stepCount, 4);
-    EXPECT_EQ(PatchProgress.step, 4) << "skipped updates still count as steps";
-    EXPECT_EQ(scanCount(), 4) << "one scan per listed update, skipped ones included";
+    EXPECT_EQ(PatchProgress.step, 4);
+    EXPECT_EQ(scanCount(), 4);
     EXPECT_TRUE(fs::exists(hashesPath.get()));
     EXPECT_EQ(clientVersion(), "1.10");
     EXPECT_EQ(lastAppliedVersion, "1.10");
@@ -119,13 +252,12 @@ TEST_F(PatchRunTest, ClientVersionDecidesTheRunAndOnlyWhatTheRunAppliedIsRecorde
     EXPECT_EQ(clientVersion(), "0.0.0") << "the only update lies beyond the current version";
 }
 
+// Regression (the patch-run race): a second patch thread started while a run is in progress ends
+// at once and touches nothing.
 TEST_F(PatchRunTest, SecondPatchThreadEndsAtOnceWhileARunIsInProgress) {
     setClientVersion("1.0");
-    server.script("/version.ini",
-                  {answer(200, "[CurrentVersion]\nVersion = 1.1\n[Updates]\n1.1 = other, /u/1.1/x.ini\n",
-                          Delivery::Pause)});
+    serveVersionFile("1.1", "1.1 = other, /u/1.1/x.ini\n", Delivery::Pause);
     serveScripts("1.1");
-
     std::thread first([&] { patchThreadFrom(server.url()); });
     for (int wait = 0; wait < 1000 && server.requests("/version.ini") == 0; ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -137,7 +269,6 @@ TEST_F(PatchRunTest, SecondPatchThreadEndsAtOnceWhileARunIsInProgress) {
     EXPECT_EQ(PatchProgress.phase, Scanning);
     EXPECT_TRUE(patchRunning);
     EXPECT_EQ(server.requests("/version.ini"), 1);
-
     server.release();
     first.join();
     EXPECT_EQ(PatchProgress.phase, Complete);
@@ -152,7 +283,8 @@ TEST_F(PatchRunTest, ErrorInsideTheRunEndsTheRunNotTheProcess) {
     setClientVersion("1.0");
     serveVersionFile("1.1", "1.1 = other, /u/1.1/x.ini\n");
     serveScripts("1.1");
-    const fs::path doomed = made(dir.path() / "doomed");
+    const fs::path doomed = dir.path() / "doomed";
+    fs::create_directories(doomed);
     {
         WorkingFolder inDoomed(doomed);
         fs::remove(doomed);
