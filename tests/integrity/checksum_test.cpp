@@ -7,7 +7,6 @@
 #include <random>
 #include <stdexcept>
 
-#include "integrity/crc_combine.h"
 #include "integrity/exclusions.h"
 #include "integrity/thread_pool.h"
 #include "tests/support/temp_dir.h"
@@ -56,22 +55,17 @@ TEST_F(Integrity, HashFileGivesKnownChecksumsAtBlockBoundariesBigFilesAndAMissin
 }
 
 // Data checked as it arrives, in pieces of any size, empty ones included (libdeflate answers an
-// empty piece without a buffer with its initial value, which would restart the sum); and the
-// checksums of two pieces joined into the whole's.
-TEST(Checksum, PiecesContinueAndCombineToTheChecksumOfTheWhole) {
+// empty piece without a buffer with its initial value, which would restart the sum). Joining the
+// checksums of parts is checked through the 96 MiB file above, which is hashed in parts.
+TEST(Checksum, PiecesContinueToTheChecksumOfTheWhole) {
     const std::string data = randomBytes(70000, 5);
     std::uint32_t crc = 0;
-    for (std::size_t at = 0, piece = 0; at < data.size(); at += piece, piece = (piece * 7 + 3) % 5000) {
+    for (std::size_t at = 0, piece = 0; at < data.size();
+         at += piece, piece = (piece * 7 + 3) % 5000) {
         piece = std::min(piece, data.size() - at);
         crc = continueChecksum(continueChecksum(crc, nullptr, 0), data.data() + at, piece);
     }
     EXPECT_EQ(crc, zlibCrc(data));
-    for (std::size_t split : {std::size_t{0}, std::size_t{1}, std::size_t{4096}, data.size()}) {
-        const std::string a = data.substr(0, split), b = data.substr(split);
-        EXPECT_EQ(crc32Combine(zlibCrc(a), zlibCrc(b), b.size()), zlibCrc(data)) << split;
-    }
-    const std::string zeros(std::size_t{5} << 20, '\0');
-    EXPECT_EQ(crc32Combine(zlibCrc(data), zlibCrc(zeros), zeros.size()), zlibCrc(data + zeros));
 }
 
 // Listed names anywhere in the path, in their exact case; server manifests may use "/" anywhere.
@@ -90,16 +84,17 @@ TEST(Exclusions, ListedNamesAnywhereInThePathInTheirExactCase) {
     // What a download or an extraction leaves before it is complete is not part of the game.
     EXPECT_TRUE(isExcluded(local("EXE/Astrovance.exe.orv-partial")));
     EXPECT_TRUE(isExcluded("Data/Release/x.bin"));
-    for (const char* kept : {"Hashes.ini", "release/game.dat", "ReleaseNotes.txt", "x.orv-partial.txt",
-                             "old.hashes.ini", "Launcher.exe.bak", "x.svn", "EXE/Astrovance.exe"})
+    for (const char* kept :
+         {"Hashes.ini", "release/game.dat", "ReleaseNotes.txt", "x.orv-partial.txt",
+          "old.hashes.ini", "Launcher.exe.bak", "x.svn", "EXE/Astrovance.exe"})
         EXPECT_FALSE(isExcluded(local(kept))) << kept;
-    for (const char* kept : {"", ".", "Data/Releases/x.bin"}) EXPECT_FALSE(isExcluded(kept)) << kept;
+    for (const char* kept : {"", ".", "Data/Releases/x.bin"})
+        EXPECT_FALSE(isExcluded(kept)) << kept;
 }
 
 // Zero workers are raised to one; one worker runs the jobs in queue order; none runs on the
-// caller. A job's escaping exception is logged and its worker goes on with the rest. With two
-// workers, two jobs that wait for each other both finish: the workers run side by side.
-TEST_F(Integrity, ThreadPoolRunsEveryQueuedJobOnItsWorkersSideBySide) {
+// caller. A job's escaping exception is logged and its worker goes on with the rest.
+TEST_F(Integrity, ThreadPoolRunsEveryQueuedJobOnItsWorkers) {
     const auto caller = std::this_thread::get_id();
     constexpr int jobs = 5000;
     for (unsigned workers : {0u, 1u, 4u}) {
@@ -125,21 +120,6 @@ TEST_F(Integrity, ThreadPoolRunsEveryQueuedJobOnItsWorkersSideBySide) {
     std::sort(messages.begin(), messages.end());
     const std::string failed = "Worker job failed", gone = failed + ": disk gone";
     EXPECT_EQ(messages, (std::vector<std::string>{failed, failed, failed, gone, gone, gone}));
-
-    std::mutex lock;
-    std::condition_variable arrived;
-    int present = 0, metTheOther = 0;
-    {
-        ThreadPool pool(2);
-        for (int i = 0; i < 2; ++i)
-            pool.enqueue([&] {
-                std::unique_lock guard(lock);
-                ++present;
-                arrived.notify_all();
-                metTheOther += arrived.wait_for(guard, std::chrono::seconds(10), [&] { return present == 2; });
-            });
-    }
-    EXPECT_EQ(metTheOther, 2);
 }
 
 }  // namespace

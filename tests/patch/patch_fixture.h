@@ -58,7 +58,9 @@ protected:
     void serve(const std::string& relative, const std::string& content) {
         writeFile(serverFolder / toPath(relative), content);
     }
-    fs::path gameFile(const std::string& relative) const { return root / "Astrovance" / toPath(relative); }
+    fs::path gameFile(const std::string& relative) const {
+        return root / "Astrovance" / toPath(relative);
+    }
     void install(const std::string& relative, const std::string& content) {
         installation.add("Astrovance/" + relative, content);
     }
@@ -71,5 +73,7 @@ protected:
             if (message.starts_with(prefix)) found.push_back(message);
         return found;
     }
-    static bool logHas(const std::string& line) { return std::ranges::count(logMessages(), line) > 0; }
+    static bool logHas(const std::string& line) {
+        return std::ranges::count(logMessages(), line) > 0;
+    }
 };

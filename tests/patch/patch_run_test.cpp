@@ -29,7 +29,8 @@ TEST(VersionOrder, ComparesBytesNotNumbers) {
 // The versions and the updates as "version type path" lines joined with "; ".
 std::string listed(const VersionInfo& info) {
     std::string text = info.currentVersion + " | " + info.launcherVersion + " |";
-    for (const auto& update : info.updates) text += " " + update.version + " " + update.type + " " + update.path + ";";
+    for (const auto& update : info.updates)
+        text += " " + update.version + " " + update.type + " " + update.path + ";";
     return text;
 }
 
@@ -48,7 +49,8 @@ TEST(ReadVersionFile, ReadsTheSectionsAndKeepsUpdatesFromTheLastFullArchiveOn) {
          "1.4 | 0.0.2 | 1.2 other /second;"},
         // Updates listed before the current version count only from a full archive on.
         {"[Updates]\n1.1 = inc, /a\n1.2 = inc, /b\n[CurrentVersion]\nVersion = 1.2\n", "1.2 |  |"},
-        {"[Updates]\n1.0 = inc, /a\n1.1 = full, /b\n1.2 = inc, /c\n[CurrentVersion]\nVersion = 1.2\n",
+        {"[Updates]\n1.0 = inc, /a\n1.1 = full, /b\n1.2 = inc, /c\n[CurrentVersion]\nVersion = "
+         "1.2\n",
          "1.2 |  | 1.1 full /b; 1.2 inc /c;"},
         // Section names are exact; only the trimmed line opens the Updates section.
         {"[CurrentVersion]\nVersion = 1.2\n[ Updates ]\n1.1 = inc, /spaced\n[updates]\n"
@@ -59,15 +61,18 @@ TEST(ReadVersionFile, ReadsTheSectionsAndKeepsUpdatesFromTheLastFullArchiveOn) {
         // A byte-order mark belongs to the first line: the section it starts is not recognised.
         {"\xEF\xBB\xBF[CurrentVersion]\nVersion = 1.0\n", " |  |"},
     };
-    for (const auto& [text, expected] : cases) EXPECT_EQ(listed(readVersionFile(text)), expected) << text;
+    for (const auto& [text, expected] : cases)
+        EXPECT_EQ(listed(readVersionFile(text)), expected) << text;
 }
 
 class PatchRunTest : public PatchTest {
 protected:
     void serveVersionFile(const std::string& current, const std::string& updates,
                           Delivery delivery = Delivery::Whole) {
-        server.script("/version.ini", {answer(200, "[CurrentVersion]\nVersion = " + current +
-                                                       "\n[Updates]\n" + updates, delivery)});
+        server.script(
+            "/version.ini",
+            {answer(200, "[CurrentVersion]\nVersion = " + current + "\n[Updates]\n" + updates,
+                    delivery)});
     }
     // Scripts that leave a trace: the pre script deletes a marker file, the post script another.
     void serveScripts(const std::string& version) {
@@ -90,10 +95,10 @@ protected:
 
 // Fetched anew on every call; a failed fetch gives nothing.
 TEST_F(PatchRunTest, VersionFileIsFetchedAnewEveryTimeAndGivesNothingOnFailure) {
-    server.script("/version.ini", {answer(200, "[CurrentVersion]\nV = 1.1\n[Launcher]\nV = 0.0.5\n"),
-                                   answer(200, "[CurrentVersion]\nV = 1.2\n[Launcher]\nV = 0.0.5\n"),
-                                   answer(200, "[CurrentVersion]\nV = 1.2\n[Launcher]\nV = 0.0.6\n"),
-                                   answer(404)});
+    server.script("/version.ini",
+                  {answer(200, "[CurrentVersion]\nV = 1.1\n[Launcher]\nV = 0.0.5\n"),
+                   answer(200, "[CurrentVersion]\nV = 1.2\n[Launcher]\nV = 0.0.5\n"),
+                   answer(200, "[CurrentVersion]\nV = 1.2\n[Launcher]\nV = 0.0.6\n"), answer(404)});
     EXPECT_EQ(fetchServerVersion(server.url()), "1.1");
     EXPECT_EQ(fetchServerVersion(server.url()), "1.2");
     EXPECT_EQ(fetchLauncherVersion(server.url()), "0.0.6");
@@ -101,16 +106,19 @@ TEST_F(PatchRunTest, VersionFileIsFetchedAnewEveryTimeAndGivesNothingOnFailure) 
 }
 
 TEST_F(PatchRunTest, ScriptDeleteLinesAreReadLooselyAndWhatCannotBeDeletedIsLogged) {
-    for (const char* name : {"old table.dat", "second.dat", "kept.dat", "lower.dat", "../EXE/stale.dll"})
+    for (const char* name :
+         {"old table.dat", "second.dat", "kept.dat", "lower.dat", "../EXE/stale.dll"})
         writeFile(root / "Astrovance/Data" / name, "x");
     const fs::path outside = dir.path() / "outside.txt";  // an absolute path stands for itself
     writeFile(outside, "x");
-    server.script("/u/1.1/PrePatch.ini", {answer(200, "; remove what 1.1 no longer has\r\n"
-                                                      ";DELETE = Astrovance\\Data\\old table.dat\r\n"
-                                                      "  DELETE =   Astrovance/Data/second.dat  \r\n"
-                                                      "DELETE= Astrovance\\Data\\kept.dat\r\n"
-                                                      "delete = Astrovance\\Data\\lower.dat\r\n"
-                                                      "DELETE = " + outside.string() + "\r\n")});
+    server.script("/u/1.1/PrePatch.ini", {answer(200,
+                                                 "; remove what 1.1 no longer has\r\n"
+                                                 ";DELETE = Astrovance\\Data\\old table.dat\r\n"
+                                                 "  DELETE =   Astrovance/Data/second.dat  \r\n"
+                                                 "DELETE= Astrovance\\Data\\kept.dat\r\n"
+                                                 "delete = Astrovance\\Data\\lower.dat\r\n"
+                                                 "DELETE = " +
+                                                     outside.string() + "\r\n")});
     const std::string updateUrl = server.url("/u/1.1/hashes.ini");
     EXPECT_TRUE(runPatchScript(true, updateUrl));
     // The keyword needs its blank and its case; a missing script at the server's top does nothing.
@@ -124,13 +132,15 @@ TEST_F(PatchRunTest, ScriptDeleteLinesAreReadLooselyAndWhatCannotBeDeletedIsLogg
 
     // What cannot be deleted (a folder, a file already gone) is logged with its joined path; the
     // script is fetched anew every time.
-    server.script("/u/1.1/PostPatch.ini", {answer(200, "DELETE = Astrovance\\EXE\\stale.dll\nDELETE = Astrovance\\EXE\n")});
+    server.script("/u/1.1/PostPatch.ini",
+                  {answer(200, "DELETE = Astrovance\\EXE\\stale.dll\nDELETE = Astrovance\\EXE\n")});
     const std::string folderFailed = "Error deleting the file:" + joined("Astrovance/EXE");
     EXPECT_TRUE(runPatchScript(false, updateUrl));
     EXPECT_TRUE(runPatchScript(false, updateUrl));
     EXPECT_EQ(logged("Error deleting the file:"),
-              (std::vector<std::string>{folderFailed, "Error deleting the file:" + joined("Astrovance/EXE/stale.dll"),
-                                        folderFailed}));
+              (std::vector<std::string>{
+                  folderFailed, "Error deleting the file:" + joined("Astrovance/EXE/stale.dll"),
+                  folderFailed}));
     EXPECT_TRUE(fs::is_directory(root / "Astrovance/EXE"));
     EXPECT_EQ(server.requests("/u/1.1/PostPatch.ini"), 2);
 }
@@ -145,8 +155,10 @@ TEST_F(PatchRunTest, ScriptRunOpensTheJoinedPath) {
     const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", (bin.string() + ":" + savedPath).c_str(), 1);
     writeFile(root / "Astrovance/readme first.txt", "x");
-    server.script("/u/1.1/PostPatch.ini", {answer(200, "RUN = Astrovance\\readme first.txt\r\n# RUN = \r\n"
-                                                       "DELETE = Astrovance\\readme first.txt RUN = ignored\r\n")});
+    server.script("/u/1.1/PostPatch.ini",
+                  {answer(200,
+                          "RUN = Astrovance\\readme first.txt\r\n# RUN = \r\n"
+                          "DELETE = Astrovance\\readme first.txt RUN = ignored\r\n")});
     runPatchScript(false, server.url("/u/1.1/hashes.ini"));
     setenv("PATH", savedPath.c_str(), 1);
 
@@ -162,15 +174,17 @@ TEST_F(PatchRunTest, ScriptRunOpensTheJoinedPath) {
                                                      fs::current_path().string() + "/"));
     EXPECT_TRUE(fs::exists(root / "Astrovance/readme first.txt"));
     EXPECT_EQ(logged("Error deleting the file:"),
-              std::vector<std::string>{"Error deleting the file:" + joined("Astrovance/readme first.txt RUN = ignored")});
+              std::vector<std::string>{"Error deleting the file:" +
+                                       joined("Astrovance/readme first.txt RUN = ignored")});
 }
 #endif
 
 TEST_F(PatchRunTest, ClientAboveServerInByteOrderStartsOverAndAppliesTheList) {
     // 1.10 sorts below 1.9: the server does not know 1.9 as lower, so everything up to 1.10 runs.
     setClientVersion("1.9");
-    serveVersionFile("1.10", "1.9 = other, /u/1.9/x.ini\n1.1 = other, /u/1.1/x.ini\n"
-                             "1.2 = other, /u/1.2/x.ini\n1.10 = other, /u/1.10/x.ini\n");
+    serveVersionFile("1.10",
+                     "1.9 = other, /u/1.9/x.ini\n1.1 = other, /u/1.1/x.ini\n"
+                     "1.2 = other, /u/1.2/x.ini\n1.10 = other, /u/1.10/x.ini\n");
     for (const char* version : {"1.1", "1.10", "1.2", "1.9"}) serveScripts(version);
 
     patchRunMain(server.url());
@@ -179,9 +193,10 @@ TEST_F(PatchRunTest, ClientAboveServerInByteOrderStartsOverAndAppliesTheList) {
     EXPECT_TRUE(scriptsRan("1.10"));
     // Scripts frame each update in version order; 1.2 sorts above 1.10. A third type fetches no
     // manifest; skipped updates still count as steps and get their scan.
-    EXPECT_EQ(server.requestLog(), (std::vector<std::string>{"/version.ini", "/u/1.1/PrePatch.ini",
-                                                             "/u/1.1/PostPatch.ini", "/u/1.10/PrePatch.ini",
-                                                             "/u/1.10/PostPatch.ini"}));
+    EXPECT_EQ(
+        server.requestLog(),
+        (std::vector<std::string>{"/version.ini", "/u/1.1/PrePatch.ini", "/u/1.1/PostPatch.ini",
+                                  "/u/1.10/PrePatch.ini", "/u/1.10/PostPatch.ini"}));
     EXPECT_EQ(PatchProgress.stepCount, 4);
     EXPECT_EQ(PatchProgress.step, 4);
     EXPECT_EQ(scanCount(), 4);
