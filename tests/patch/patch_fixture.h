@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -19,6 +18,7 @@
 #include "integrity/scan.h"
 #include "patch/patch_run.h"
 #include "patch/patch_thread.h"
+#include "patch/updates.h"
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
 
@@ -45,8 +45,6 @@ protected:
         PatchProgress.overallProgress = PatchProgress.fileProgress = 0;
         PatchProgress.phase = Idle;
         PatchProgress.step = PatchProgress.stepCount = 0;
-        PatchProgress.fileName.set(u"");
-        PatchProgress.downloadName.set(u"");
     }
     void setClientVersion(const std::string& version) {
         IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", version);
@@ -54,7 +52,6 @@ protected:
     std::string clientVersion() const {
         return IniDocument::getValue(clientSettingsPath.get(), "CLIENT", "Version");
     }
-    // Places a file on the server below "/u".
     void serve(const std::string& relative, const std::string& content) {
         writeFile(serverFolder / toPath(relative), content);
     }
@@ -72,8 +69,5 @@ protected:
         for (const auto& message : logMessages())
             if (message.starts_with(prefix)) found.push_back(message);
         return found;
-    }
-    static bool logHas(const std::string& line) {
-        return std::ranges::count(logMessages(), line) > 0;
     }
 };

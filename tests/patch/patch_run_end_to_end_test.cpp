@@ -1,6 +1,8 @@
 // Whole patch runs against the in-process download server serving a generated server folder.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "testdata/make_install.h"
 #include "tests/patch/patch_fixture.h"
 
@@ -32,16 +34,12 @@ protected:
         for (const auto& path : made.removedFiles) EXPECT_FALSE(fs::exists(gameFile(path))) << path;
         EXPECT_EQ(clientVersion(), made.incVersion);
         EXPECT_EQ(PatchProgress.phase, Complete);
-        EXPECT_EQ(PatchProgress.overallProgress, 100);
-        EXPECT_FALSE(patchRunning);
         EXPECT_TRUE(logged("Patch run failed: ").empty());
     }
 };
 
 TEST_F(PatchRunEndToEndTest, InstallationOneIncBehindGetsOnlyTheChangedFilesAndARepairAll) {
     run(testdata::Scenario::BehindOneInc, false);
-    EXPECT_EQ(PatchProgress.step, 2);
-    EXPECT_EQ(PatchProgress.stepCount, 2);
     EXPECT_EQ(server.requests(made.fullPath), 0) << "the kept archive matches";
     for (const auto& file : made.currentFiles) {
         const bool brought = std::ranges::count(made.incFiles, file.path) > 0;

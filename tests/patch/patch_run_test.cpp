@@ -1,6 +1,6 @@
 // The version file, the scripts that frame each update, and the run's decisions seen from outside:
-// what the server is asked for, what the log and the client settings say, and the progress
-// record. Updates of a third type apply nothing but their scripts, so most runs need no files.
+// what the server is asked for, what the log and the client settings say. Updates of a third type
+// apply nothing but their scripts, so most runs need no files.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -15,23 +15,14 @@
 namespace {
 
 TEST(VersionOrder, ComparesBytesNotNumbers) {
-    // Each pair lower first. A proper prefix is lower; bytes above 127 sort above ASCII, whatever
-    // the signedness of char.
+    // Each pair lower first; bytes above 127 sort above ASCII, whatever the signedness of char.
     const std::pair<const char*, const char*> ordered[] = {
-        {"1.10", "1.9"}, {"1.0", "1.0.1"}, {"", "0.0.0"}, {"1.A", "1.a"}, {"1.9", "1.\xC3\xA9"}};
+        {"1.10", "1.9"}, {"1.0", "1.0.1"}, {"", "0.0.0"}, {"1.9", "1.\xC3\xA9"}};
     for (const auto& [low, high] : ordered) {
         EXPECT_TRUE(versionLess(low, high)) << low << " < " << high;
         EXPECT_FALSE(versionLess(high, low)) << high << " < " << low;
     }
     EXPECT_FALSE(versionLess("1.4", "1.4"));
-}
-
-// The versions and the updates as "version type path" lines joined with "; ".
-std::string listed(const VersionInfo& info) {
-    std::string text = info.currentVersion + " | " + info.launcherVersion + " |";
-    for (const auto& update : info.updates)
-        text += " " + update.version + " " + update.type + " " + update.path + ";";
-    return text;
 }
 
 TEST(ReadVersionFile, ReadsTheSectionsAndKeepsUpdatesFromTheLastFullArchiveOn) {
@@ -43,26 +34,19 @@ TEST(ReadVersionFile, ReadsTheSectionsAndKeepsUpdatesFromTheLastFullArchiveOn) {
          "1.10=full,/updates/1.10/ORV.zip\r\n1.2 = inc , /updates/1.2/hashes.ini \r\n"
          "1.3 = inc without comma\r\nno pair here\r\n[Other]\r\n1.5 = inc, /elsewhere\r\n",
          "1.10 | 0.0.3 | 1.10 full /updates/1.10/ORV.zip; 1.2 inc /updates/1.2/hashes.ini;"},
-        // The later line of a version wins; the last current and launcher version count.
-        {"[CurrentVersion]\nVersion = 1.3\nAgain = 1.4\n[Launcher]\nVersion = 0.0.1\n"
-         "Version = 0.0.2\n[Updates]\n1.2 = inc, /first\n1.2 = other, /second\n",
-         "1.4 | 0.0.2 | 1.2 other /second;"},
         // Updates listed before the current version count only from a full archive on.
         {"[Updates]\n1.1 = inc, /a\n1.2 = inc, /b\n[CurrentVersion]\nVersion = 1.2\n", "1.2 |  |"},
         {"[Updates]\n1.0 = inc, /a\n1.1 = full, /b\n1.2 = inc, /c\n[CurrentVersion]\nVersion = "
          "1.2\n",
          "1.2 |  | 1.1 full /b; 1.2 inc /c;"},
-        // Section names are exact; only the trimmed line opens the Updates section.
-        {"[CurrentVersion]\nVersion = 1.2\n[ Updates ]\n1.1 = inc, /spaced\n[updates]\n"
-         "1.1 = inc, /lower\n  [Updates]  \n1.2 = inc, /trimmed\n",
-         "1.2 |  | 1.2 inc /trimmed;"},
-        {"", " |  |"},
-        {"Version = 1.0\n", " |  |"},
-        // A byte-order mark belongs to the first line: the section it starts is not recognised.
-        {"\xEF\xBB\xBF[CurrentVersion]\nVersion = 1.0\n", " |  |"},
     };
-    for (const auto& [text, expected] : cases)
-        EXPECT_EQ(listed(readVersionFile(text)), expected) << text;
+    for (const auto& [text, expected] : cases) {
+        const VersionInfo info = readVersionFile(text);
+        std::string listed = info.currentVersion + " | " + info.launcherVersion + " |";
+        for (const auto& update : info.updates)
+            listed += " " + update.version + " " + update.type + " " + update.path + ";";
+        EXPECT_EQ(listed, expected) << text;
+    }
 }
 
 class PatchRunTest : public PatchTest {
@@ -93,56 +77,25 @@ protected:
     }
 };
 
-// Fetched anew on every call; a failed fetch gives nothing.
-TEST_F(PatchRunTest, VersionFileIsFetchedAnewEveryTimeAndGivesNothingOnFailure) {
-    server.script("/version.ini",
-                  {answer(200, "[CurrentVersion]\nV = 1.1\n[Launcher]\nV = 0.0.5\n"),
-                   answer(200, "[CurrentVersion]\nV = 1.2\n[Launcher]\nV = 0.0.5\n"),
-                   answer(200, "[CurrentVersion]\nV = 1.2\n[Launcher]\nV = 0.0.6\n"), answer(404)});
-    EXPECT_EQ(fetchServerVersion(server.url()), "1.1");
-    EXPECT_EQ(fetchServerVersion(server.url()), "1.2");
-    EXPECT_EQ(fetchLauncherVersion(server.url()), "0.0.6");
-    EXPECT_EQ(listed(fetchVersionInfo(server.url())), " |  |");
-}
-
-TEST_F(PatchRunTest, ScriptDeleteLinesAreReadLooselyAndWhatCannotBeDeletedIsLogged) {
-    for (const char* name :
-         {"old table.dat", "second.dat", "kept.dat", "lower.dat", "../EXE/stale.dll"})
-        writeFile(root / "Astrovance/Data" / name, "x");
-    const fs::path outside = dir.path() / "outside.txt";  // an absolute path stands for itself
+// "DELETE = " counts wherever it stands in a line, with its blank and its case; the path is
+// trimmed, an absolute one stands for itself; what cannot be deleted (a folder, a file already
+// gone) is logged.
+TEST_F(PatchRunTest, ScriptDeletesWhatItNamesAndLogsWhatItCannot) {
+    for (const char* name : {"old.dat", "second.dat", "kept.dat", "lower.dat"})
+        writeFile(root / "Data" / name, "x");
+    const fs::path outside = dir.path() / "outside.txt";
     writeFile(outside, "x");
-    server.script("/u/1.1/PrePatch.ini", {answer(200,
-                                                 "; remove what 1.1 no longer has\r\n"
-                                                 ";DELETE = Astrovance\\Data\\old table.dat\r\n"
-                                                 "  DELETE =   Astrovance/Data/second.dat  \r\n"
-                                                 "DELETE= Astrovance\\Data\\kept.dat\r\n"
-                                                 "delete = Astrovance\\Data\\lower.dat\r\n"
-                                                 "DELETE = " +
-                                                     outside.string() + "\r\n")});
-    const std::string updateUrl = server.url("/u/1.1/hashes.ini");
-    EXPECT_TRUE(runPatchScript(true, updateUrl));
-    // The keyword needs its blank and its case; a missing script at the server's top does nothing.
-    server.script("/PrePatch.ini", {answer(404)});
-    EXPECT_TRUE(runPatchScript(true, server.url("/hashes.ini")));
-    EXPECT_EQ(server.requests("/PrePatch.ini"), 3) << "the fetch's own retries";
-    EXPECT_EQ(filesBelow(root / "Astrovance"),
-              (std::vector<std::string>{"Data/kept.dat", "Data/lower.dat", "EXE/stale.dll"}));
+    server.script("/u/1.1/PrePatch.ini",
+                  {answer(200, ";DELETE = Data\\old.dat\r\n  DELETE =   Data/second.dat  \r\n"
+                               "DELETE= Data\\kept.dat\r\ndelete = Data\\lower.dat\r\nDELETE = " +
+                                   outside.string() + "\r\nDELETE = Data\r\nDELETE = Data\\x\r\n")});
+    EXPECT_TRUE(runPatchScript(true, server.url("/u/1.1/hashes.ini")));
+    EXPECT_EQ(filesBelow(root),
+              (std::vector<std::string>{"Data/kept.dat", "Data/lower.dat"}));
     EXPECT_FALSE(fs::exists(outside));
-    EXPECT_TRUE(logged("Error deleting the file:").empty());
-
-    // What cannot be deleted (a folder, a file already gone) is logged with its joined path; the
-    // script is fetched anew every time.
-    server.script("/u/1.1/PostPatch.ini",
-                  {answer(200, "DELETE = Astrovance\\EXE\\stale.dll\nDELETE = Astrovance\\EXE\n")});
-    const std::string folderFailed = "Error deleting the file:" + joined("Astrovance/EXE");
-    EXPECT_TRUE(runPatchScript(false, updateUrl));
-    EXPECT_TRUE(runPatchScript(false, updateUrl));
     EXPECT_EQ(logged("Error deleting the file:"),
-              (std::vector<std::string>{
-                  folderFailed, "Error deleting the file:" + joined("Astrovance/EXE/stale.dll"),
-                  folderFailed}));
-    EXPECT_TRUE(fs::is_directory(root / "Astrovance/EXE"));
-    EXPECT_EQ(server.requests("/u/1.1/PostPatch.ini"), 2);
+              (std::vector<std::string>{"Error deleting the file:" + joined("Data"),
+                                        "Error deleting the file:" + joined("Data/x")}));
 }
 
 #ifndef _WIN32
@@ -154,11 +107,9 @@ TEST_F(PatchRunTest, ScriptRunOpensTheJoinedPath) {
     fs::permissions(bin / "xdg-open", fs::perms::owner_all);
     const std::string savedPath = std::getenv("PATH") ? std::getenv("PATH") : "";
     setenv("PATH", (bin.string() + ":" + savedPath).c_str(), 1);
-    writeFile(root / "Astrovance/readme first.txt", "x");
+    writeFile(root / "readme first.txt", "x");
     server.script("/u/1.1/PostPatch.ini",
-                  {answer(200,
-                          "RUN = Astrovance\\readme first.txt\r\n# RUN = \r\n"
-                          "DELETE = Astrovance\\readme first.txt RUN = ignored\r\n")});
+                  {answer(200, "RUN = readme first.txt\r\n# RUN = \r\nDELETE = a RUN = b\r\n")});
     runPatchScript(false, server.url("/u/1.1/hashes.ini"));
     setenv("PATH", savedPath.c_str(), 1);
 
@@ -170,17 +121,16 @@ TEST_F(PatchRunTest, ScriptRunOpensTheJoinedPath) {
         std::istringstream in(readFile(opened));
         for (std::string line; std::getline(in, line);) lines.push_back(line);
     }
-    EXPECT_THAT(lines, testing::UnorderedElementsAre(joined("Astrovance/readme first.txt"),
+    EXPECT_THAT(lines, testing::UnorderedElementsAre(joined("readme first.txt"),
                                                      fs::current_path().string() + "/"));
-    EXPECT_TRUE(fs::exists(root / "Astrovance/readme first.txt"));
     EXPECT_EQ(logged("Error deleting the file:"),
-              std::vector<std::string>{"Error deleting the file:" +
-                                       joined("Astrovance/readme first.txt RUN = ignored")});
+              std::vector<std::string>{"Error deleting the file:" + joined("a RUN = b")});
 }
 #endif
 
 TEST_F(PatchRunTest, ClientAboveServerInByteOrderStartsOverAndAppliesTheList) {
-    // 1.10 sorts below 1.9: the server does not know 1.9 as lower, so everything up to 1.10 runs.
+    // 1.10 sorts below 1.9: the server does not know 1.9 as lower, so everything up to 1.10 runs,
+    // in version order (1.2 sorts above 1.10). Skipped updates still count as steps.
     setClientVersion("1.9");
     serveVersionFile("1.10",
                      "1.9 = other, /u/1.9/x.ini\n1.1 = other, /u/1.1/x.ini\n"
@@ -189,70 +139,51 @@ TEST_F(PatchRunTest, ClientAboveServerInByteOrderStartsOverAndAppliesTheList) {
 
     patchRunMain(server.url());
 
-    EXPECT_TRUE(scriptsRan("1.1"));
-    EXPECT_TRUE(scriptsRan("1.10"));
-    // Scripts frame each update in version order; 1.2 sorts above 1.10. A third type fetches no
-    // manifest; skipped updates still count as steps and get their scan.
     EXPECT_EQ(
         server.requestLog(),
         (std::vector<std::string>{"/version.ini", "/u/1.1/PrePatch.ini", "/u/1.1/PostPatch.ini",
                                   "/u/1.10/PrePatch.ini", "/u/1.10/PostPatch.ini"}));
-    EXPECT_EQ(PatchProgress.stepCount, 4);
     EXPECT_EQ(PatchProgress.step, 4);
-    EXPECT_EQ(scanCount(), 4);
-    EXPECT_TRUE(fs::exists(hashesPath.get()));
+    EXPECT_EQ(PatchProgress.stepCount, 4);
     EXPECT_EQ(clientVersion(), "1.10");
-    EXPECT_EQ(lastAppliedVersion, "1.10");
 }
 
 TEST_F(PatchRunTest, ClientVersionDecidesTheRunAndOnlyWhatTheRunAppliedIsRecorded) {
     serveVersionFile("1.5", "1.2 = other, /u/1.2/x.ini\n1.1 = other, /u/1.1/x.ini\n");
     serveScripts("1.1");
     serveScripts("1.2");
-    // Current: no scan and no script, and the page's steps stay as they were.
+    // Current: no scan and no script.
     setClientVersion("1.5");
-    PatchProgress.step = 3;
-    PatchProgress.stepCount = 5;
     patchRunMain(server.url());
-    EXPECT_EQ(PatchProgress.fileProgress, 100);
     EXPECT_EQ(PatchProgress.overallProgress, 100);
-    EXPECT_EQ(PatchProgress.step, 3);
-    EXPECT_EQ(PatchProgress.stepCount, 5);
     EXPECT_EQ(server.requestLog(), std::vector<std::string>{"/version.ini"});
     EXPECT_EQ(clientVersion(), "1.5");
 
     setClientVersion("1.0");
     patchRunMain(server.url());
+    EXPECT_TRUE(scriptsRan("1.1") && scriptsRan("1.2"));
     ASSERT_EQ(clientVersion(), "1.2") << "the highest update listed, not the server's version";
     ASSERT_EQ(scanCount(), 2) << "one per update, none while current";
 
-    // An update that did not complete is not recorded: the run stops there, records the last
-    // update done and says so. Its post-patch script, which may take away what the update
-    // replaced, waits as well. The next run, with the server back, completes it.
+    // An update that did not complete is not recorded: the run stops there and records the last
+    // update done. Its post-patch script, which may take away what the update replaced, waits as
+    // well. The next run, with the server back, completes it.
     setClientVersion("1.0");
     serveVersionFile("1.5", "1.2 = inc, /u/1.2/files.ini\n1.1 = other, /u/1.1/x.ini\n");
     server.script("/u/1.2/files.ini", {answer(503)});
     patchRunMain(server.url());
     EXPECT_EQ(clientVersion(), "1.1");
     EXPECT_EQ(PatchProgress.outcome, Incomplete);
-    EXPECT_TRUE(logHas("Update 1.2 is incomplete and will be tried again at the next start"));
     EXPECT_EQ(server.requests("/u/1.2/PostPatch.ini"), 1) << "only from the run before";
     server.script("/u/1.2/files.ini", {answer(200)});
     patchRunMain(server.url());
     EXPECT_EQ(clientVersion(), "1.2");
     EXPECT_EQ(PatchProgress.outcome, Applied);
-    EXPECT_EQ(server.requests("/u/1.2/PostPatch.ini"), 2);
-    // A script that the server fails to deliver (not one it does not have) stops it just so.
-    setClientVersion("1.0");
-    server.script("/u/1.2/PrePatch.ini", {answer(503)});
-    patchRunMain(server.url());
-    EXPECT_EQ(clientVersion(), "1.1");
-    EXPECT_EQ(server.requests("/u/1.2/files.ini"), 1) << "not applied without its script";
-    ASSERT_EQ(scanCount(), 8);
 
     // No version file (the server is down): nothing is checked or recorded, and the page moves on.
-    // Regression: a run that applied nothing wrote back the version that an earlier run of the
-    // process had applied, so an installation that a repair reset passed as current.
+    // Regression (the repair-time version write): a run that applied nothing wrote back the version
+    // an earlier run of the process had applied, so an installation a repair reset passed as
+    // current.
     setClientVersion("0.0.0");
     PatchProgress.overallProgress = 0;
     server.script("/version.ini", {answer(503)});
@@ -260,7 +191,6 @@ TEST_F(PatchRunTest, ClientVersionDecidesTheRunAndOnlyWhatTheRunAppliedIsRecorde
     EXPECT_EQ(clientVersion(), "0.0.0");
     EXPECT_EQ(PatchProgress.outcome, Unchecked);
     EXPECT_EQ(PatchProgress.overallProgress, 100);
-    EXPECT_EQ(scanCount(), 8) << "no scan without a version file";
 
     serveVersionFile("1.1", "1.2 = other, /u/1.2/x.ini\n");
     patchRunMain(server.url());
@@ -277,7 +207,6 @@ TEST_F(PatchRunTest, SecondPatchThreadEndsAtOnceWhileARunIsInProgress) {
     for (int wait = 0; wait < 1000 && server.requests("/version.ini") == 0; ++wait)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(server.requests("/version.ini"), 1);
-    EXPECT_TRUE(patchRunning);
     PatchProgress.phase = Scanning;
 
     patchThreadFrom(server.url());  // returns at once, or this test hangs until release()
@@ -303,14 +232,12 @@ TEST_F(PatchRunTest, ErrorInsideTheRunEndsTheRunNotTheProcess) {
     {
         WorkingFolder inDoomed(doomed);
         fs::remove(doomed);
-        PatchProgress.phase = Patching;
         patchThreadFrom(server.url());
     }
     EXPECT_EQ(PatchProgress.phase, Complete);
     EXPECT_FALSE(patchRunning);
     EXPECT_EQ(logged("Patch run failed: ").size(), 1u);
     EXPECT_EQ(clientVersion(), "1.0") << "nothing was applied";
-    EXPECT_EQ(server.requests("/u/1.1/PrePatch.ini"), 0);
 }
 #endif
 
