@@ -3,12 +3,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
-#include <algorithm>
 #include <random>
-#include <stdexcept>
 
-#include "integrity/exclusions.h"
-#include "integrity/thread_pool.h"
 #include "tests/support/temp_dir.h"
 
 namespace {
@@ -66,50 +62,6 @@ TEST(Checksum, PiecesContinueToTheChecksumOfTheWhole) {
         crc = continueChecksum(continueChecksum(crc, nullptr, 0), data.data() + at, piece);
     }
     EXPECT_EQ(crc, zlibCrc(data));
-}
-
-// Listed names anywhere in the path, in their exact case; server manifests may use "/" anywhere.
-TEST(Exclusions, ListedNamesAnywhereInThePathInTheirExactCase) {
-    const auto local = [](std::string path) {
-        std::replace(path.begin(), path.end(), '/', platform::pathSeparator);
-        return "." + std::string(1, platform::pathSeparator) + path;
-    };
-    for (std::string name : {"hashes.ini", "ORV.zip", "Launcher.exe.WebView2", ".svn", "Release"}) {
-        EXPECT_TRUE(isExcluded(local(name))) << name;
-        EXPECT_TRUE(isExcluded(local("tools/" + name + "/sub/x.dat"))) << name;
-    }
-    // What a download or an extraction leaves before it is complete is not part of the game.
-    EXPECT_TRUE(isExcluded(local("EXE/Astrovance.exe.orv-partial")));
-    EXPECT_TRUE(isExcluded("Data/Release/x.bin"));
-    for (const char* kept :
-         {"Hashes.ini", "release/game.dat", "ReleaseNotes.txt", "x.orv-partial.txt", "x.svn"})
-        EXPECT_FALSE(isExcluded(local(kept))) << kept;
-}
-
-// Zero workers are raised to one; no job runs on the caller. A job's escaping exception is logged
-// and its worker goes on with the rest.
-TEST_F(Integrity, ThreadPoolRunsEveryQueuedJobOnItsWorkers) {
-    const auto caller = std::this_thread::get_id();
-    for (unsigned workers : {0u, 4u}) {
-        std::atomic<int> done{0}, onCaller{0};
-        {
-            ThreadPool pool(workers);
-            pool.enqueue([] { throw std::runtime_error("disk gone"); });
-            pool.enqueue([] { throw 42; });
-            for (int i = 0; i < 5000; ++i) {
-                pool.enqueue([&] {
-                    onCaller += std::this_thread::get_id() == caller;
-                    ++done;
-                });
-            }
-        }
-        EXPECT_EQ(done.load(), 5000) << workers;
-        EXPECT_EQ(onCaller.load(), 0) << workers;
-    }
-    auto messages = logMessages();
-    std::sort(messages.begin(), messages.end());
-    const std::string failed = "Worker job failed", gone = failed + ": disk gone";
-    EXPECT_EQ(messages, (std::vector<std::string>{failed, failed, gone, gone}));
 }
 
 }  // namespace
