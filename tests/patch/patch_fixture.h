@@ -1,6 +1,5 @@
-// What the patch tests share: a user folder with a fresh log, an installation root that is the
-// working folder while the test runs, a download server with a folder of its own below "/u", and
-// the run's shared state back at rest.
+// What the patch tests share: a user folder with a fresh log, the installation root as working
+// folder, a download server with a folder of its own below "/u", the run's state at rest.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -60,9 +59,7 @@ protected:
     void install(const std::string& relative, const std::string& content) {
         installation.add("Astrovance/" + relative, content);
     }
-    // Scans the installation as the patch run does before each update.
     static void scan() { hashExistingFiles(installationRoot, excludedCount, scanLock); }
-    // Log messages that start with `prefix`.
     static std::vector<std::string> logged(const std::string& prefix) {
         std::vector<std::string> found;
         for (const auto& message : logMessages())

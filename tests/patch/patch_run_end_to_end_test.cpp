@@ -8,9 +8,7 @@ namespace {
 
 // A fresh installation comes from the full archive and the inc update; what the page's repair does
 // (version back to nothing, executable folder gone) then brings it back without fetching the kept
-// archive again. Game files and folders have blanks in their names ("Voice Over"); the server's
-// keys carry them as they are, and a URL may not. A transfer that fails for good ends the process,
-// so this program holds no other test.
+// archive again. Game files and folders have blanks in their names ("Voice Over").
 TEST_F(PatchTest, FreshInstallationAndARepairComeOutCurrent) {
     const auto made = testdata::makeInstall({.installDir = root,
                                              .serverDir = serverFolder,
@@ -21,7 +19,6 @@ TEST_F(PatchTest, FreshInstallationAndARepairComeOutCurrent) {
                                              .blanksInNames = true});
     server.serveFolder("", serverFolder);
     for (const bool repair : {false, true}) {
-        SCOPED_TRACE(repair ? "repair" : "fresh");
         if (repair) {
             setClientVersion("0.0.0");
             fs::remove_all(gameFile("EXE"));

@@ -127,7 +127,6 @@ const UpdateRow rows[] = {
      "../x = 1\n..\\y = 1\n/abs = 1\nC:\\x = 1\na/../../x = 1\n\\rooted = 1\n.. \\z = 1\n"
      "...\\z = 1\n",
      Archive::Kept, nullptr, escapes},
-    // A link already on disk carries no key outside.
     {"webKeyThroughALinkOnDisk", "link=link:../../../outside", "fine.txt=fine; link/evil=escaped",
      "fine.txt=fine; link=", true, "Unsafe path in manifest skipped: link/evil", "link/evil=0", "",
      Archive::Kept, nullptr, escapes},

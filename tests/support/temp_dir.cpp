@@ -32,17 +32,11 @@ std::string TempDir::file(const std::string& relative) const {
 }
 
 std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
 }
 
 std::string readTextFile(const fs::path& path) {
-    std::ifstream in(path);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return (std::ostringstream() << std::ifstream(path).rdbuf()).str();
 }
 
 void writeFile(const fs::path& path, const std::string& content) {
