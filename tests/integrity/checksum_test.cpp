@@ -36,7 +36,6 @@ TEST_F(Integrity, HashFileGivesKnownChecksumsAtBlockBoundariesBigFilesAndAMissin
     for (const auto& [content, expected] : known) {
         writeFile(dir.file("f"), content);
         EXPECT_EQ(formatChecksum(hashFile(dir.file("f"))), expected) << '"' << content << '"';
-        EXPECT_EQ(contentChecksum(content), expected);
     }
     constexpr std::size_t mib = 1 << 20;
     for (std::size_t size : {mib - 1, mib, mib + 1, 96 * mib + 12345}) {

@@ -82,15 +82,16 @@ struct UpdateRow {
     const char* entries = nullptr;  // the archive's entries, when not the offered files
     Answers answers = {};
 };
+void PrintTo(const UpdateRow& row, std::ostream* out) {
+    *out << row.name;
+}
 
 #ifdef _WIN32
 #define ODD "100% #1;.txt"  // Windows allows no "?" in a name
 #else
 #define ODD "100% #1?.txt"
 #endif
-#define UMLAUT \
-    "\xC3\x9C" \
-    "berblick.txt"
+#define UMLAUT "\xC3\x96lkanne.txt"
 // Answers wherever a fetch that should not happen would lead, so that a fault shows as a file
 // written, not as a download failing for good (which ends the process).
 const Answers escapes = [] {
