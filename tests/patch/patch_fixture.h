@@ -1,12 +1,9 @@
-// What the patch tests share: a user folder with a fresh log, an installation root that is the
-// working folder while the test runs, a download server with a folder of its own, and a progress
-// record back at rest.
+// What the patch tests share: a user folder with a fresh log, the installation root as working
+// folder, a download server with a folder of its own below "/u", the run's state at rest.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -19,29 +16,18 @@
 #include "integrity/scan.h"
 #include "patch/patch_run.h"
 #include "patch/patch_thread.h"
+#include "patch/updates.h"
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
 
 namespace fs = std::filesystem;
 
-// The checksum text of the bytes, as the server's manifests carry it.
-inline std::string checksumText(const std::string& content) {
-    TempDir scratch;
-    writeFile(scratch.path() / "bytes", content);
-    return formatChecksum(hashFile(scratch.file("bytes")));
-}
-
 class PatchTest : public testing::Test {
 protected:
-    static fs::path made(const fs::path& folder) {
-        fs::create_directories(folder);
-        return folder;
-    }
-
     TempDir dir;
     // Two levels down, so that "../.." from the game folder still lies inside the test's folder.
-    fs::path root = made(dir.path() / "outer" / "install");
-    fs::path serverFolder = made(dir.path() / "server");
+    Installation installation{dir.path() / "outer" / "install"};
+    const fs::path root = installation.folder, serverFolder = dir.path() / "server";
     WorkingFolder inRoot{root};
     HttpServer server;
 
@@ -53,25 +39,17 @@ protected:
         patchRunning = false;
         scannedFiles.clear();
     }
-
     static void resetProgress() {
-        PatchProgress.overallProgress = 0;
-        PatchProgress.fileProgress = 0;
+        PatchProgress.overallProgress = PatchProgress.fileProgress = 0;
         PatchProgress.phase = Idle;
-        PatchProgress.step = 0;
-        PatchProgress.stepCount = 0;
-        PatchProgress.fileName.set(u"");
-        PatchProgress.downloadName.set(u"");
+        PatchProgress.step = PatchProgress.stepCount = 0;
     }
-
     void setClientVersion(const std::string& version) {
         IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", version);
     }
     std::string clientVersion() const {
         return IniDocument::getValue(clientSettingsPath.get(), "CLIENT", "Version");
     }
-
-    // Places a file on the server below "/u".
     void serve(const std::string& relative, const std::string& content) {
         writeFile(serverFolder / toPath(relative), content);
     }
@@ -79,19 +57,13 @@ protected:
         return root / "Astrovance" / toPath(relative);
     }
     void install(const std::string& relative, const std::string& content) {
-        writeFile(gameFile(relative), content);
+        installation.add("Astrovance/" + relative, content);
     }
-    // Scans the installation as the patch run does before each update.
     static void scan() { hashExistingFiles(installationRoot, excludedCount, scanLock); }
-
-    // Log messages that start with `prefix`.
     static std::vector<std::string> logged(const std::string& prefix) {
         std::vector<std::string> found;
         for (const auto& message : logMessages())
-            if (message.rfind(prefix, 0) == 0) found.push_back(message);
+            if (message.starts_with(prefix)) found.push_back(message);
         return found;
-    }
-    static bool logHas(const std::string& line) {
-        return std::ranges::count(logMessages(), line) > 0;
     }
 };

@@ -9,6 +9,7 @@
 #include "core/log.h"
 #include "core/text.h"
 #include "core/user_paths.h"
+#include "integrity/checksum.h"
 
 namespace fs = std::filesystem;
 
@@ -31,17 +32,11 @@ std::string TempDir::file(const std::string& relative) const {
 }
 
 std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return (std::ostringstream() << std::ifstream(path, std::ios::binary).rdbuf()).str();
 }
 
 std::string readTextFile(const fs::path& path) {
-    std::ifstream in(path);
-    std::ostringstream content;
-    content << in.rdbuf();
-    return content.str();
+    return (std::ostringstream() << std::ifstream(path).rdbuf()).str();
 }
 
 void writeFile(const fs::path& path, const std::string& content) {
@@ -69,9 +64,9 @@ std::vector<std::string> logMessages() {
     return messages;
 }
 
-std::vector<std::string> filesBelow(const std::filesystem::path& folder) {
+std::vector<std::string> filesBelow(const fs::path& folder) {
     std::vector<std::string> files;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder)) {
+    for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         if (!entry.is_symlink() && !entry.is_regular_file()) continue;
         std::string name = pathText(entry.path().lexically_relative(folder));
         std::replace(name.begin(), name.end(), '\\', '/');
@@ -79,4 +74,26 @@ std::vector<std::string> filesBelow(const std::filesystem::path& folder) {
     }
     std::sort(files.begin(), files.end());
     return files;
+}
+
+std::string contentChecksum(const std::string& content) {
+    return formatChecksum(continueChecksum(0, content.data(), content.size()));
+}
+
+Installation::Installation(const fs::path& folder)
+    : folder(folder), root(pathText(folder) + platform::pathSeparator) {
+    fs::create_directories(folder);
+}
+
+void Installation::add(const std::string& relative, const std::string& content) {
+    writeFile(folder / toPath(relative), content);
+    std::string key = relative;
+    std::replace(key.begin(), key.end(), '/', platform::pathSeparator);
+    expected[key] = contentChecksum(content);
+}
+
+std::vector<std::string> Installation::manifestLines() const {
+    std::vector<std::string> lines;
+    for (const auto& [key, checksum] : expected) lines.push_back(key + " = " + checksum);
+    return lines;
 }

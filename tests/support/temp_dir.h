@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,3 +51,19 @@ void useUserFolder(const TempDir& folder);
 
 // The messages of the run's log, without their time stamps.
 std::vector<std::string> logMessages();
+
+// The checksum text of the bytes, as manifests carry it.
+std::string contentChecksum(const std::string& content);
+
+// The one installation builder of the tests: files written below `folder`, each remembered with
+// its checksum under its manifest key ("a/b" with the platform's separator).
+struct Installation {
+    explicit Installation(const std::filesystem::path& folder);
+    void add(const std::string& relative, const std::string& content);
+    // "key = checksum" for every file added, sorted, as a scan's manifest holds them.
+    std::vector<std::string> manifestLines() const;
+
+    std::filesystem::path folder;
+    std::string root;  // the folder's text ending in a separator, as a scan takes it
+    std::map<std::string, std::string> expected;
+};
