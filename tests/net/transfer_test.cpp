@@ -48,7 +48,8 @@ TEST(DownloadProgress, PublishesPercentageAndKilobytesFromTheSmallestReportedSiz
         EXPECT_EQ(publishDownloadProgress(&transfer, u"Data/ä.pak", row.expected, row.received), 0);
         const bool published = row.progress >= 0;
         EXPECT_EQ(PatchProgress.fileProgress.load(), published ? row.progress : 37) << row.received;
-        EXPECT_EQ(PatchProgress.fileName.get(), published ? u"Data/ä.pak" + row.kilobytes : u"before");
+        EXPECT_EQ(PatchProgress.fileName.get(),
+                  published ? u"Data/ä.pak" + row.kilobytes : u"before");
     }
     releaseDownloadProgress(&transfer);
 }
@@ -71,95 +72,116 @@ TEST(DownloadProgress, FollowsOneOfSeveralTransfersAtATime) {
 }
 
 const std::string content = "fresh content of the file\n", contentSum = "eddfe2f4";
-const std::string big(50000, 'x'), bigSum = "b5ee1fda";
-const std::string body = "[LAUNCHER]\r\nVersion=0.0.3\r\n";
-const std::string failed = "Failed to download file. CURL error: ", partial = failed + "Transferred a partial file, HTTP code: ";
-const std::string saved = "Download complete and file saved.", performFailed = "curl_easy_perform() failed: ";
-const std::string mismatch = "Local file hash mismatch. Deleting file to download fresh copy.";
+const std::string big(50000, 'x'), bigSum = "b5ee1fda", binary("a\0b\r\n\xff", 6);
+const std::string failed = "Failed to download file. CURL error: ",
+                  partial = failed + "Transferred a partial file, HTTP code: ",
+                  saved = "Download complete and file saved.",
+                  performFailed = "curl_easy_perform() failed: ",
+                  mismatch = "Local file hash mismatch. Deleting file to download fresh copy.";
 constexpr std::nullopt_t fetch = std::nullopt;
 
-std::vector<std::string> times(int count, const std::string& line) { return std::vector<std::string>(count, line); }
+std::vector<std::string> times(int count, const std::string& line) {
+    return std::vector<std::string>(static_cast<std::size_t>(count), line);
+}
 HttpAnswer ignoringRange(HttpAnswer made) {
     made.ignoresRange = true;
     return made;
 }
 
 // One row: a fetch into memory, or a download of "/file" to Astrovance/Data/file.bin with the
-// checksum given; the server's answers; what the fetch returns or the file holds afterwards; the
-// log after the download's "Patched: {file}" line ("{url}" and "{file}" stand for the URL and the
-// local path); the Range header of every request for "/file"; the local copy (and what an earlier
-// launcher left of its replacement) before the call.
+// checksum given; the answers to "/file" ("/moved" always answers `content`); what the fetch
+// returns or the file holds afterwards; the log after the download's "Patched: {file}" line
+// ("{url}" and "{file}" stand for the URL and the local path); the Range header of every request
+// for "/file"; the local copy (and what an earlier launcher left of its replacement) before.
 struct Row {
     const char* name;
     std::optional<std::string> checksum;
-    std::vector<std::pair<std::string, std::vector<HttpAnswer>>> scripts;
+    std::vector<HttpAnswer> answers;
     std::string result;
     std::vector<std::string> log, ranges;
     std::optional<std::string> before = std::nullopt, staged = std::nullopt;
     int stallSeconds = defaultStallSeconds, outageMs = 0, retryUnitMs = 1;
 };
 
+// clang-format off
 const Row rows[] = {
-    {"fetchEmptyBody", fetch, {{"/file", {answer(200)}}}, "", {}, {""}},
-    {"fetchBinaryBody", fetch, {{"/file", {answer(200, {"a\0b\r\n\xff", 6})}}}, {"a\0b\r\n\xff", 6}, {}, {""}},
-    {"fetchServerErrorThreeTimes", fetch, {{"/file", {answer(500, "broken")}}}, "", times(3, "HTTP Error: 500 {url}"), times(3, "")},
-    {"fetchServerErrorThenOk", fetch, {{"/file", {answer(500, "broken"), answer(200, body)}}}, body, {"HTTP Error: 500 {url}"}, {"", ""}},
-    {"fetchNoContentIsNotOk", fetch, {{"/file", {answer(204)}}}, "", times(3, "HTTP Error: 204 {url}"), times(3, "")},
-    {"fetchRedirectFollowed", fetch, {{"/file", {redirectTo("/moved")}}, {"/moved", {answer(200, body)}}}, body, {}, {""}},
+    {"fetchEmptyBody", fetch, {answer(200)}, "", {}, {""}},
+    {"fetchBinaryBody", fetch, {answer(200, binary)}, binary, {}, {""}},
+    {"fetchServerErrorThreeTimes", fetch, {answer(500, "broken")}, "",
+     times(3, "HTTP Error: 500 {url}"), times(3, "")},
+    {"fetchServerErrorThenOk", fetch, {answer(500, "broken"), answer(200, content)}, content,
+     {"HTTP Error: 500 {url}"}, {"", ""}},
+    {"fetchNoContentIsNotOk", fetch, {answer(204)}, "", times(3, "HTTP Error: 204 {url}"),
+     times(3, "")},
+    {"fetchRedirectFollowed", fetch, {redirectTo("/moved")}, content, {}, {""}},
     // The part of the body that came before the cut is not kept.
-    {"fetchCutOffThenWhole", fetch, {{"/file", {answer(200, big, Delivery::CutOff), answer(200, body)}}}, body,
-     {performFailed + "Transferred a partial file"}, {"", ""}},
-    {"fetchChunked", fetch, {{"/file", {answer(200, big, Delivery::Chunked)}}}, big, {}, {""}},
-    {"fetchStalledThenWhole", fetch, {{"/file", {answer(200, "xy", Delivery::Stall), answer(200, body)}}}, body,
-     {performFailed + "Timeout was reached"}, {"", ""}, std::nullopt, std::nullopt, 1},
+    {"fetchCutOffThenWhole", fetch, {answer(200, big, Delivery::CutOff), answer(200, content)},
+     content, {performFailed + "Transferred a partial file"}, {"", ""}},
+    {"fetchChunked", fetch, {answer(200, big, Delivery::Chunked)}, big, {}, {""}},
+    {"fetchStalledThenWhole", fetch, {answer(200, "xy", Delivery::Stall), answer(200, content)},
+     content, {performFailed + "Timeout was reached"}, {"", ""}, fetch, fetch, 1},
     // Regression: an answer without end grew the body until memory ran out.
-    {"fetchEndlessBodyFailsInsteadOfTakingAllMemory", fetch, {{"/file", {answer(200, {}, Delivery::Endless)}}}, "",
-     times(3, performFailed + "Failed writing received data to disk/application"), times(3, "")},
-    {"fetchRedirectLoopEnds", fetch, {{"/file", {redirectTo("/file")}}}, "",
+    {"fetchEndlessBodyFailsInsteadOfTakingAllMemory", fetch, {answer(200, {}, Delivery::Endless)},
+     "", times(3, performFailed + "Failed writing received data to disk/application"),
+     times(3, "")},
+    {"fetchRedirectLoopEnds", fetch, {redirectTo("/file")}, "",
      times(3, performFailed + "Number of redirects hit maximum amount"), times(3 * 31, "")},
 
-    {"freshFile", "", {{"/file", {answer(200, content)}}}, content, {saved}, {""}},
-    {"emptyBodyGivesEmptyFile", "", {{"/file", {answer(200)}}}, "", {saved}, {""}},
-    {"matchingCopyNotFetched", "352441c2", {{"/file", {answer(200, content)}}}, "abc",
+    {"freshFile", "", {answer(200, content)}, content, {saved}, {""}},
+    {"emptyBodyGivesEmptyFile", "", {answer(200)}, "", {saved}, {""}},
+    {"matchingCopyNotFetched", "352441c2", {answer(200, content)}, "abc",
      {"Local file is up to date. No need to download."}, {}, "abc"},
-    {"differingCopyReplaced", contentSum, {{"/file", {answer(200, content)}}}, content, {mismatch, saved}, {""}, "abc"},
-    {"emptyChecksumAlwaysFetches", "", {{"/file", {answer(200, content)}}}, content, {mismatch, saved}, {""}, "abc"},
-    {"emptyCopyNotHashed", contentSum, {{"/file", {answer(200, content)}}}, content, {saved}, {""}, ""},
-    {"serverErrorThenOk", "", {{"/file", {answer(500, "broken"), answer(200, content)}}}, content,
+    {"differingCopyReplaced", contentSum, {answer(200, content)}, content, {mismatch, saved},
+     {""}, "abc"},
+    {"emptyChecksumAlwaysFetches", "", {answer(200, content)}, content, {mismatch, saved}, {""},
+     "abc"},
+    {"emptyCopyNotHashed", contentSum, {answer(200, content)}, content, {saved}, {""}, ""},
+    {"serverErrorThenOk", "", {answer(500, "broken"), answer(200, content)}, content,
      {failed + "No error, HTTP code: 500", saved}, {"", ""}},
-    {"redirectThenOk", "", {{"/file", {redirectTo("/elsewhere")}}, {"/elsewhere", {answer(200, content)}}}, content,
-     {saved}, {""}},
+    {"redirectFollowed", "", {redirectTo("/moved")}, content, {saved}, {""}},
     // Bytes that do not match the checksum never reach the file.
-    {"wrongBytesRefusedThenRight", contentSum, {{"/file", {answer(200, "tampered"), answer(200, content)}}}, content,
-     {mismatch, "Download refused: checksum 24997ab5 instead of " + contentSum + " for {file}", saved}, {"", ""}, "old"},
+    {"wrongBytesRefusedThenRight", contentSum, {answer(200, "tampered"), answer(200, content)},
+     content,
+     {mismatch, "Download refused: checksum 24997ab5 instead of " + contentSum + " for {file}",
+      saved},
+     {"", ""}, "old"},
     // A cut transfer goes on where it stopped; the checksum proves the join.
-    {"cutOffThenResumed", bigSum, {{"/file", {cutAfter(big, 30000), answer(200, big)}}}, big,
-     {mismatch, partial + "200", "Resuming download at byte 30000", saved}, {"", "bytes=30000-"}, "old"},
-    {"cutTwiceResumedTwice", bigSum, {{"/file", {cutAfter(big, 30000), cutAfter(big, 40000), answer(200, big)}}}, big,
-     {partial + "200", "Resuming download at byte 30000", partial + "206", "Resuming download at byte 40000", saved},
+    {"cutOffThenResumed", bigSum, {cutAfter(big, 30000), answer(200, big)}, big,
+     {mismatch, partial + "200", "Resuming download at byte 30000", saved},
+     {"", "bytes=30000-"}, "old"},
+    {"cutTwiceResumedTwice", bigSum,
+     {cutAfter(big, 30000), cutAfter(big, 40000), answer(200, big)}, big,
+     {partial + "200", "Resuming download at byte 30000", partial + "206",
+      "Resuming download at byte 40000", saved},
      {"", "bytes=30000-", "bytes=40000-"}},
-    {"rangeIgnoredStartsOver", bigSum, {{"/file", {cutAfter(big, 30000), ignoringRange(answer(200, big))}}}, big,
-     {partial + "200", "Resuming download at byte 30000", saved}, {"", "bytes=30000-"}},
+    {"rangeIgnoredStartsOver", bigSum, {cutAfter(big, 30000), ignoringRange(answer(200, big))},
+     big, {partial + "200", "Resuming download at byte 30000", saved}, {"", "bytes=30000-"}},
     // A part that does not continue ours would corrupt the join: the next attempt starts over.
     {"wrongPartStartsOver", bigSum,
-     {{"/file", {cutAfter(big, 30000), HttpAnswer{206, "yyyy", Delivery::Whole, {{"Content-Range", "bytes 7-10/50000"}}, std::string::npos, true}, answer(200, big)}}}, big,
+     {cutAfter(big, 30000),
+      {206, "yyyy", Delivery::Whole, {{"Content-Range", "bytes 7-10/50000"}}, 0, true},
+      answer(200, big)},
+     big,
      {partial + "200", "Resuming download at byte 30000",
       failed + "Failed writing received data to disk/application, HTTP code: 206", saved},
      {"", "bytes=30000-", ""}},
     // Without a checksum nothing could prove a join: every attempt starts from the beginning.
-    {"uncheckedFileNotResumed", "", {{"/file", {cutAfter(big, 30000), answer(200, big)}}}, big, {partial + "200", saved},
-     {"", ""}},
-    {"stallThenOk", "", {{"/file", {answer(200, "xy", Delivery::Stall), answer(200, content)}}}, content,
-     {failed + "Timeout was reached, HTTP code: 200", saved}, {"", ""}, std::nullopt, std::nullopt, 1},
+    {"uncheckedFileNotResumed", "", {cutAfter(big, 30000), answer(200, big)}, big,
+     {partial + "200", saved}, {"", ""}},
+    {"stallThenOk", "", {answer(200, "xy", Delivery::Stall), answer(200, content)}, content,
+     {failed + "Timeout was reached, HTTP code: 200", saved}, {"", ""}, fetch, fetch, 1},
     // What a launcher that was ended midway received is taken up by the next one.
-    {"leftOverPartResumed", bigSum, {{"/file", {answer(200, big)}}}, big,
-     {mismatch, "Resuming download at byte 20000", saved}, {"bytes=20000-"}, "old", big.substr(0, 20000)},
-    {"leftOverWholeFileNeedsNoTransfer", bigSum, {{"/file", {answer(200, big)}}}, big, {mismatch, saved}, {}, "old", big},
+    {"leftOverPartResumed", bigSum, {answer(200, big)}, big,
+     {mismatch, "Resuming download at byte 20000", saved}, {"bytes=20000-"}, "old",
+     big.substr(0, 20000)},
+    {"leftOverWholeFileNeedsNoTransfer", bigSum, {answer(200, big)}, big, {mismatch, saved}, {},
+     "old", big},
     // Growing pauses outlast a short outage that ten attempts in a row would not.
-    {"outageOutlasted", contentSum, {{"/file", {answer(200, content)}}}, content,
-     {mismatch, failed + "No error, HTTP code: 503", failed + "No error, HTTP code: 503", saved}, {"", "", ""}, "old",
-     std::nullopt, defaultStallSeconds, 150, 100},
+    {"outageOutlasted", contentSum, {answer(200, content)}, content,
+     {mismatch, failed + "No error, HTTP code: 503", failed + "No error, HTTP code: 503", saved},
+     {"", "", ""}, "old", fetch, defaultStallSeconds, 150, 100},
 };
+// clang-format on
 
 class Transfer : public testing::TestWithParam<Row> {
 protected:
@@ -180,7 +202,8 @@ protected:
 
 TEST_P(Transfer, AnswersResultLogAndRanges) {
     const Row& row = GetParam();
-    for (const auto& [path, answers] : row.scripts) server.script(path, answers);
+    server.script("/file", row.answers);
+    server.script("/moved", {answer(200, content)});
     if (row.outageMs > 0) server.failFor("/file", milliseconds(row.outageMs), 503);
     setStallSeconds(row.stallSeconds);
     setRetryPauseUnit(milliseconds(row.retryUnitMs));
@@ -192,7 +215,8 @@ TEST_P(Transfer, AnswersResultLogAndRanges) {
         EXPECT_TRUE(downloadFile(url, local, "Data/file.bin", *row.checksum, false));
         EXPECT_EQ(readFile(local), row.result);
         // The folders are made; nothing of the transfer is left beside the file.
-        EXPECT_EQ(filesBelow(folder.path() / "Astrovance"), std::vector<std::string>{"Data/file.bin"});
+        EXPECT_EQ(filesBelow(folder.path() / "Astrovance"),
+                  std::vector<std::string>{"Data/file.bin"});
         log.push_back("Patched: {file}");
     } else {
         EXPECT_EQ(fetchUrl(url), row.result);
@@ -200,7 +224,8 @@ TEST_P(Transfer, AnswersResultLogAndRanges) {
     log.insert(log.end(), row.log.begin(), row.log.end());
     for (std::string& line : log) {
         for (const auto& [name, value] : {std::pair{"{url}", url}, std::pair{"{file}", local}})
-            if (const auto at = line.find(name); at != std::string::npos) line.replace(at, 5 + (name[1] == 'f'), value);
+            if (const auto at = line.find(name); at != std::string::npos)
+                line.replace(at, 5 + (name[1] == 'f'), value);
     }
     EXPECT_EQ(logMessages(), log);
     EXPECT_EQ(server.rangesAsked("/file"), row.ranges);
@@ -213,7 +238,9 @@ TEST_F(Transfer, TargetThatCannotBeWrittenEndsAtOnce) {
     server.script("/file", {answer(200, content)});
     fs::create_directories(target);  // a folder where the file should go
     EXPECT_FALSE(downloadFile(server.url("/file"), target, "file.bin", "", false));
-    EXPECT_EQ(logMessages(), (std::vector<std::string>{"Patched: " + target, "Failed to open file for writing: " + target}));
+    EXPECT_EQ(logMessages(),
+              (std::vector<std::string>{"Patched: " + target,
+                                        "Failed to open file for writing: " + target}));
     EXPECT_EQ(server.requests("/file"), 0);
 }
 
@@ -222,14 +249,17 @@ TEST_F(Transfer, TenFailuresTellTheUserAndEndTheProcess) {
     writeFile(target, "the good old file");
     for (const bool wrongBytes : {false, true}) {
         server.script("/file", {wrongBytes ? answer(200, "tampered") : answer(404, "missing")});
-        EXPECT_EXIT(downloadFile(server.url("/file"), target, "file.bin", contentSum, false), testing::ExitedWithCode(0),
-                    "Download Failed: Connection lost!\\. Please check your internet connection and restart the launcher\\.");
+        EXPECT_EXIT(downloadFile(server.url("/file"), target, "file.bin", contentSum, false),
+                    testing::ExitedWithCode(0),
+                    "Download Failed: Connection lost!\\. Please check your internet connection "
+                    "and restart the launcher\\.");
 #ifdef _WIN32
-        GTEST_SKIP() << "only the exit status and message are checked on Windows: the death test's child is a new "
-                        "process with its own test folder and server";
+        GTEST_SKIP() << "only the exit status and message are checked on Windows: the death "
+                        "test's child is a new process with its own test folder and server";
 #endif
         std::vector<std::string> expected{"Patched: " + target, mismatch};
-        const auto line = wrongBytes ? "Download refused: checksum 24997ab5 instead of " + contentSum + " for " + target
+        const auto line = wrongBytes ? "Download refused: checksum 24997ab5 instead of " +
+                                           contentSum + " for " + target
                                      : failed + "No error, HTTP code: 404";
         expected.insert(expected.end(), 10, line);
         EXPECT_EQ(logMessages(), expected);
@@ -242,17 +272,19 @@ TEST_F(Transfer, TenFailuresTellTheUserAndEndTheProcess) {
 
 #ifndef _WIN32
 // A disk that fills up: no file of the process may grow beyond `limit` bytes (the log included).
-void downloadWithFileSizeLimit(const std::string& url, const std::string& target, std::uint64_t limit) {
+void downloadWithFileSizeLimit(const std::string& url, const std::string& target,
+                               std::uint64_t limit) {
     const FileSizeLimit full(limit);
     downloadFile(url, target, "file.bin", "", true);
 }
 
 TEST_F(Transfer, WriteFailingMidwayOrOnlyAtCloseIsAFailedAttempt) {
     server.script("/file", {answer(200, std::string(1 << 20, 'w'))});
-    EXPECT_EXIT(downloadWithFileSizeLimit(server.url("/file"), target, 64 * 1024), testing::ExitedWithCode(0),
-                "Download Failed");
+    EXPECT_EXIT(downloadWithFileSizeLimit(server.url("/file"), target, 64 * 1024),
+                testing::ExitedWithCode(0), "Download Failed");
     std::vector<std::string> expected{"Patched: " + target};
-    expected.insert(expected.end(), 10, failed + "Failed writing received data to disk/application, HTTP code: 200");
+    expected.insert(expected.end(), 10,
+                    failed + "Failed writing received data to disk/application, HTTP code: 200");
     EXPECT_EQ(logMessages(), expected);
     EXPECT_FALSE(fs::exists(target));
 
@@ -260,7 +292,8 @@ TEST_F(Transfer, WriteFailingMidwayOrOnlyAtCloseIsAFailedAttempt) {
     // The limit is too small for the log, so only the outcome is checked: the attempts fail
     // (a saved file would return instead of ending the process) and nothing is left behind.
     server.script("/file", {answer(200, std::string(200, 'w'))});
-    EXPECT_EXIT(downloadWithFileSizeLimit(server.url("/file"), target, 16), testing::ExitedWithCode(0), "Download Failed");
+    EXPECT_EXIT(downloadWithFileSizeLimit(server.url("/file"), target, 16),
+                testing::ExitedWithCode(0), "Download Failed");
     EXPECT_EQ(server.requests("/file"), 10);
     EXPECT_FALSE(fs::exists(target));
 }
@@ -288,11 +321,15 @@ TEST_F(Transfer, ProgressShowsKilobytesAndLaterTransfersThatPublishNothingKeepIt
     server.script("/big", {answer(200, std::string(size, 'b'), Delivery::Pause)});
     server.script("/small", {answer(200, std::string(174, 's'))});
     server.script("/chunked", {answer(200, std::string(size, 'c'), Delivery::Chunked)});
-    std::thread transfer([&] { downloadFile(server.url("/big"), target, "Data/big.pak", "", false); });
+    std::thread transfer(
+        [&] { downloadFile(server.url("/big"), target, "Data/big.pak", "", false); });
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (PatchProgress.fileProgress.load() != 50 && std::chrono::steady_clock::now() < deadline)
+    const std::u16string halfway = u"Data/big.pak (750 KB / 1500 KB)";
+    while ((PatchProgress.fileProgress.load() != 50 || PatchProgress.fileName.get() != halfway) &&
+           std::chrono::steady_clock::now() < deadline)
         std::this_thread::sleep_for(milliseconds(5));
-    EXPECT_EQ(PatchProgress.fileName.get(), u"Data/big.pak (750 KB / 1500 KB)");
+    EXPECT_EQ(PatchProgress.fileProgress.load(), 50);
+    EXPECT_EQ(PatchProgress.fileName.get(), halfway);
     server.release();
     transfer.join();
 

@@ -42,7 +42,8 @@ TEST(Concurrency, RepairDuringPatchRun) {
     server.serveFolder("", options.serverDir);
     // The first file of the inc update waits halfway until the repair is asked for.
     const std::string held = "/updates/1.1/" + made.incFiles.front();
-    server.script(held, {answer(200, readFile(options.serverDir / held.substr(1)), Delivery::Pause)});
+    server.script(held,
+                  {answer(200, readFile(options.serverDir / held.substr(1)), Delivery::Pause)});
     overrideEndpoints(server.url(), server.url());
     FakeBrowser browser;
     {

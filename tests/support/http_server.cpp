@@ -62,7 +62,8 @@ public:
         });
 #endif
         changeBusy(connectionThreads, 0);
-        for (std::size_t i = 0; i < connectionThreads; ++i) threads_.emplace_back([this] { work(); });
+        for (std::size_t i = 0; i < connectionThreads; ++i)
+            threads_.emplace_back([this] { work(); });
     }
 
     void enqueue(std::function<void()> task) override {
@@ -240,17 +241,17 @@ void HttpServer::handle(const httplib::Request& request, httplib::Response& resp
     std::optional<HttpAnswer> chosen;
     {
         const std::lock_guard lock(mutex_);
-        seen_.push_back({request.path, target, request.get_header_value("Range"), request.remote_port});
-        const int pathCount = ++counts_[request.path];
-        const int exactCount = target != request.path ? ++counts_[target] : pathCount;
-        auto script = scripts_.find(target);
-        int index = exactCount - 1;
-        if (script == scripts_.end()) {
-            script = scripts_.find(request.path);
-            index = pathCount - 1;
+        seen_.push_back(
+            {request.path, target, request.get_header_value("Range"), request.remote_port});
+        ++counts_[request.path];
+        if (target != request.path) ++counts_[target];
+        for (const std::string* key : {&target, &request.path}) {  // the exact script first
+            if (const auto script = scripts_.find(*key); script != scripts_.end()) {
+                const auto index = static_cast<std::size_t>(counts_[*key] - 1);
+                chosen = script->second[std::min(index, script->second.size() - 1)];
+                break;
+            }
         }
-        if (script != scripts_.end())
-            chosen = script->second[std::min<std::size_t>(static_cast<std::size_t>(index), script->second.size() - 1)];
         if (const auto outage = outages_.find(request.path); outage != outages_.end()) {
             auto& [span, status, began] = outage->second;
             const auto now = std::chrono::steady_clock::now();
@@ -279,32 +280,43 @@ void HttpServer::respond(HttpAnswer made, bool ranged, httplib::Response& respon
     const Delivery delivery = made.delivery;
     const std::size_t size = body->size(), half = size / 2;
     if (delivery == Delivery::Chunked || delivery == Delivery::Endless) {
-        response.set_chunked_content_provider(contentType, [this, body, delivery](std::size_t, httplib::DataSink& sink) {
-            if (delivery == Delivery::Chunked) {  // two chunks: data arrives, its length never told
-                write(sink, body->data(), body->size() / 2);
-                write(sink, body->data() + body->size() / 2, body->size() - body->size() / 2);
-                sink.done();
-                return true;
-            }
-            const std::string piece = body->empty() ? std::string(64 * 1024, 'x') : *body;
-            while (write(sink, piece.data(), piece.size()) && waitUntil([] { return true; })) {
-            }
-            return false;
-        });
+        response.set_chunked_content_provider(
+            contentType, [this, body, delivery](std::size_t, httplib::DataSink& sink) {
+                if (delivery ==
+                    Delivery::Chunked) {  // two chunks: data arrives, its length never told
+                    write(sink, body->data(), body->size() / 2);
+                    write(sink, body->data() + body->size() / 2, body->size() - body->size() / 2);
+                    sink.done();
+                    return true;
+                }
+                const std::string piece = body->empty() ? std::string(64 * 1024, 'x') : *body;
+                while (write(sink, piece.data(), piece.size()) && waitUntil([] { return true; })) {
+                }
+                return false;
+            });
     } else if (size == 0) {
         response.set_content("", contentType);
     } else {
-        const std::size_t cut = delivery == Delivery::Whole ? 0 : std::min(made.cutAt == std::string::npos ? half : made.cutAt, size);
-        response.set_content_provider(size, contentType, [this, body, cut, delivery](std::size_t offset, std::size_t length, httplib::DataSink& sink) {
-            const std::size_t end = std::min(body->size(), offset + length);
-            if (offset < cut) {
-                if (!write(sink, body->data() + offset, std::min(cut, end) - offset)) return false;
-                if (delivery == Delivery::Stall) waitUntil([&sink] { return !sink.is_writable(); });
-                if (delivery != Delivery::Pause || !waitUntil([this] { return released_; })) return false;
-                offset = cut;
-            }
-            return offset >= end || write(sink, body->data() + offset, end - offset);
-        });
+        const std::size_t cut =
+            delivery == Delivery::Whole
+                ? 0
+                : std::min(made.cutAt == std::string::npos ? half : made.cutAt, size);
+        response.set_content_provider(
+            size, contentType,
+            [this, body, cut, delivery](std::size_t offset, std::size_t length,
+                                        httplib::DataSink& sink) {
+                const std::size_t end = std::min(body->size(), offset + length);
+                if (offset < cut) {
+                    if (!write(sink, body->data() + offset, std::min(cut, end) - offset))
+                        return false;
+                    if (delivery == Delivery::Stall)
+                        waitUntil([&sink] { return !sink.is_writable(); });
+                    if (delivery != Delivery::Pause || !waitUntil([this] { return released_; }))
+                        return false;
+                    offset = cut;
+                }
+                return offset >= end || write(sink, body->data() + offset, end - offset);
+            });
     }
 }
 

@@ -1,4 +1,4 @@
-// An HTTP server on 127.0.0.1 for tests: declared answers (or faults) per request target, and the
+// An HTTP server on 127.0.0.1 for tests: declared answers or faults per request target, and the
 // files of a folder.
 //
 //     HttpServer server;
@@ -29,14 +29,14 @@ struct Response;
 }  // namespace httplib
 
 // How the body of an answer reaches the client. A fault strikes halfway through the body, or at
-// `cutAt`; a request for the rest of the body (Range) is answered from its start on, cut or not.
+// `cutAt`; a request for the rest of the body (Range) is answered from its start on.
 enum class Delivery {
-    Whole,        // with Content-Length, all at once
-    Chunked,      // chunked transfer coding: the length is never announced
-    CutOff,       // announces the whole length, sends up to the cut, closes the connection
-    Stall,        // as CutOff, but holds the connection silent until the client hangs up
-    Pause,        // sends up to the cut, waits for release(), sends the rest
-    Endless,      // chunked, the body over and over until the client hangs up
+    Whole,    // with Content-Length, all at once
+    Chunked,  // chunked transfer coding: the length is never announced
+    CutOff,   // announces the whole length, sends up to the cut, closes the connection
+    Stall,    // as CutOff, but first holds the connection silent until the client hangs up
+    Pause,    // sends up to the cut, waits for release(), sends the rest
+    Endless,  // chunked, the body over and over until the client hangs up
 };
 
 struct HttpAnswer {
@@ -44,15 +44,13 @@ struct HttpAnswer {
     std::string body;
     Delivery delivery = Delivery::Whole;
     std::vector<std::pair<std::string, std::string>> headers;
-    std::size_t cutAt = std::string::npos;  // npos: halfway
+    std::size_t cutAt = std::string::npos;
     bool ignoresRange = false;  // a 200 answer sends the whole body even to a Range request
 };
 
 HttpAnswer answer(int status, std::string body = {}, Delivery delivery = Delivery::Whole);
-// The body cut off after `cutAt` bytes, as a proxy that drops the connection does.
-HttpAnswer cutAfter(std::string body, std::size_t cutAt);
-// A redirect to `location`, a path on the same server or a full URL.
-HttpAnswer redirectTo(std::string location, int status = 302);
+HttpAnswer cutAfter(std::string body, std::size_t cutAt);  // as a proxy that drops the connection
+HttpAnswer redirectTo(std::string location, int status = 302);  // a path here or a full URL
 
 class HttpServer {
 public:
@@ -78,24 +76,27 @@ public:
     // Per path, in arrival order: the Range header ("" for none), the client's port.
     std::vector<std::string> rangesAsked(const std::string& path) const;
     std::vector<int> connectionsOf(const std::string& path) const;
-    std::uint64_t bodyBytesSent() const { return bytesSent_; }
     std::vector<std::string> requestLog() const;  // every target in arrival order
+    std::uint64_t bodyBytesSent() const { return bytesSent_; }
 
     // Every new connection and every request waits `roundTrip` before it is served.
     void addRoundTrip(std::chrono::milliseconds roundTrip);
-    // Lets every Pause answer, now and later, send its second half.
-    void release();
+    void release();  // lets every Pause answer, now and later, send its second half
 
 private:
     struct Seen {
         std::string path, target, range;
         int peer;
     };
+    struct Outage {
+        std::chrono::milliseconds span;
+        int status;
+        std::chrono::steady_clock::time_point began{};
+    };
     void handle(const httplib::Request& request, httplib::Response& response);
     void respond(HttpAnswer answer, bool ranged, httplib::Response& response);
     bool serveFile(const std::string& path, bool ranged, httplib::Response& response);
-    // Waits until the server stops or `done` holds; false when stopping.
-    bool waitUntil(const std::function<bool()>& done);
+    bool waitUntil(const std::function<bool()>& done);  // false: the server stops
     bool write(httplib::DataSink& sink, const char* data, std::size_t size);
     std::vector<Seen> seenSoFar() const;
 
@@ -107,14 +108,9 @@ private:
     bool stopping_ = false, released_ = false;
     std::map<std::string, std::vector<HttpAnswer>> scripts_;
     std::map<std::string, int> counts_;
+    std::map<std::string, Outage> outages_;
     std::vector<Seen> seen_;
     std::vector<std::pair<std::string, std::filesystem::path>> folders_;
-    struct Outage {
-        std::chrono::milliseconds span;
-        int status;
-        std::chrono::steady_clock::time_point began{};
-    };
-    std::map<std::string, Outage> outages_;
     std::atomic<std::uint64_t> bytesSent_{0};
     std::atomic<int> delayMs_{0};
 };
