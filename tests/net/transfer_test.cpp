@@ -104,6 +104,8 @@ struct Row {
 };
 
 // clang-format off
+void PrintTo(const Row& row, std::ostream* out) { *out << row.name; }
+
 const Row rows[] = {
     {"fetchEmptyBody", fetch, {answer(200)}, "", {}, {""}},
     {"fetchBinaryBody", fetch, {answer(200, binary)}, binary, {}, {""}},
@@ -176,10 +178,13 @@ const Row rows[] = {
      big.substr(0, 20000)},
     {"leftOverWholeFileNeedsNoTransfer", bigSum, {answer(200, big)}, big, {mismatch, saved}, {},
      "old", big},
-    // Growing pauses outlast a short outage that ten attempts in a row would not.
+    // Growing pauses outlast a short outage that ten attempts in a row would not: 20, 40, 80,
+    // 160 ms after the first four failures, the sixth attempt comes after the outage.
     {"outageOutlasted", contentSum, {answer(200, content)}, content,
-     {mismatch, failed + "No error, HTTP code: 503", failed + "No error, HTTP code: 503", saved},
-     {"", "", ""}, "old", fetch, defaultStallSeconds, 150, 100},
+     {mismatch, failed + "No error, HTTP code: 503", failed + "No error, HTTP code: 503",
+      failed + "No error, HTTP code: 503", failed + "No error, HTTP code: 503",
+      failed + "No error, HTTP code: 503", saved},
+     times(6, ""), "old", fetch, defaultStallSeconds, 400, 20},
 };
 // clang-format on
 
