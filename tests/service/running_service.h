@@ -3,10 +3,7 @@
 #include <httplib.h>
 
 #include <memory>
-#include <mutex>
 #include <stdexcept>
-#include <string>
-#include <vector>
 
 #include "service/service.h"
 #include "tests/support/temp_dir.h"
@@ -23,47 +20,24 @@ inline ServiceOptions testOptions(const TempDir& folder) {
     return options;
 }
 
-// A service on free loopback ports that keeps its log lines; stop() and start() keep the store.
+// A service on free loopback ports; stop() and start() keep the store.
 struct RunningService {
     TempDir folder;
     ServiceOptions options = testOptions(folder);
     std::unique_ptr<Service> service;
-    int downloadPort = 0, webPort = 0;
-    mutable std::mutex logLock;
-    std::vector<std::string> lines;
 
     RunningService() { start(); }
-    // The service's threads log until it stops, so it stops before the lines go.
-    ~RunningService() { stop(); }
     void start() {
-        service = std::make_unique<Service>(options, [this](const std::string& line) {
-            std::lock_guard lock(logLock);
-            lines.push_back(line);
-        });
+        service = std::make_unique<Service>(options, nullptr);
         if (const std::string problem = service->start(); !problem.empty())
             throw std::runtime_error("service did not start: " + problem);
-        downloadPort = service->downloadPort();
-        webPort = service->webPort();
     }
     void stop() { service.reset(); }
-
     static httplib::Client client(int port) {
         httplib::Client client("127.0.0.1", port);
         client.set_url_encode(false);  // requests go out exactly as written
         return client;
     }
-    httplib::Client download() const { return client(downloadPort); }
-    httplib::Client web() const { return client(webPort); }
-
-    // Registers `token` the way the launcher's first visit does; returns the cookie header.
-    std::string registerClient(const std::string& token) const {
-        const auto answer = web().Get("/launcher_client/index.php?token=" + token);
-        if (!answer || answer->status != 302) throw std::runtime_error("registration failed");
-        const std::string setCookie = answer->get_header_value("Set-Cookie");
-        return setCookie.substr(0, setCookie.find(';'));
-    }
-    std::vector<std::string> logLines() const {
-        std::lock_guard lock(logLock);
-        return lines;
-    }
+    httplib::Client download() const { return client(service->downloadPort()); }
+    httplib::Client web() const { return client(service->webPort()); }
 };

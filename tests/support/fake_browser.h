@@ -9,8 +9,7 @@
 
 class FakeView : public BrowserView {
 public:
-    std::vector<std::u16string> navigations;
-    std::vector<std::u16string> posted;
+    std::vector<std::u16string> navigations, posted;
     int reloads = 0;
     std::optional<std::u16string> shownUrl;
 
@@ -22,8 +21,7 @@ public:
 
 class FakeWindow : public HostWindow {
 public:
-    int timerStarts = 0;
-    int destroyed = 0;
+    int timerStarts = 0, destroyed = 0;
     void startProgressTimer() override { ++timerStarts; }
     void destroy() override { ++destroyed; }
 };
