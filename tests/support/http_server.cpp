@@ -120,12 +120,6 @@ HttpAnswer cutAfter(std::string body, std::size_t cutAt) {
     return made;
 }
 
-HttpAnswer redirectTo(std::string location, int status) {
-    HttpAnswer made = answer(status);
-    made.headers = {{"Location", std::move(location)}};
-    return made;
-}
-
 HttpServer::HttpServer() : server_(std::make_unique<httplib::Server>()) {
     server_->new_task_queue = [this] { return new ConnectionPool(delayMs_); };
     // As a web server keeps connections (nginx: a thousand requests; httplib's own is five) and
@@ -279,16 +273,9 @@ void HttpServer::respond(HttpAnswer made, bool ranged, httplib::Response& respon
     const auto body = std::make_shared<const std::string>(std::move(made.body));
     const Delivery delivery = made.delivery;
     const std::size_t size = body->size(), half = size / 2;
-    if (delivery == Delivery::Chunked || delivery == Delivery::Endless) {
+    if (delivery == Delivery::Endless) {
         response.set_chunked_content_provider(
-            contentType, [this, body, delivery](std::size_t, httplib::DataSink& sink) {
-                if (delivery ==
-                    Delivery::Chunked) {  // two chunks: data arrives, its length never told
-                    write(sink, body->data(), body->size() / 2);
-                    write(sink, body->data() + body->size() / 2, body->size() - body->size() / 2);
-                    sink.done();
-                    return true;
-                }
+            contentType, [this, body](std::size_t, httplib::DataSink& sink) {
                 const std::string piece = body->empty() ? std::string(64 * 1024, 'x') : *body;
                 while (write(sink, piece.data(), piece.size()) && waitUntil([] { return true; })) {
                 }

@@ -1,10 +1,5 @@
-// An HTTP server on 127.0.0.1 for tests: declared answers or faults per request target, and the
-// files of a folder.
-//
-//     HttpServer server;
-//     server.script("/version.ini", {answer(500), answer(200, "[LAUNCHER]\n...")});
-//     fetchUrl(server.url("/version.ini"));   // first request gets 500, the second and later 200
-//     EXPECT_EQ(server.requests("/version.ini"), 2);
+// An HTTP server on 127.0.0.1 for tests: per request target, declared answers or faults (the n-th
+// request gets answers[n], the last repeats), and the files of a folder.
 #pragma once
 
 #include <atomic>
@@ -28,11 +23,10 @@ struct Request;
 struct Response;
 }  // namespace httplib
 
-// How the body of an answer reaches the client. A fault strikes halfway through the body, or at
-// `cutAt`; a request for the rest of the body (Range) is answered from its start on.
+// How the body reaches the client. A fault strikes at `cutAt` (halfway by default); a request for
+// the rest of the body (Range) is answered from its start on.
 enum class Delivery {
     Whole,    // with Content-Length, all at once
-    Chunked,  // chunked transfer coding: the length is never announced
     CutOff,   // announces the whole length, sends up to the cut, closes the connection
     Stall,    // as CutOff, but first holds the connection silent until the client hangs up
     Pause,    // sends up to the cut, waits for release(), sends the rest
@@ -50,7 +44,6 @@ struct HttpAnswer {
 
 HttpAnswer answer(int status, std::string body = {}, Delivery delivery = Delivery::Whole);
 HttpAnswer cutAfter(std::string body, std::size_t cutAt);  // as a proxy that drops the connection
-HttpAnswer redirectTo(std::string location, int status = 302);  // a path here or a full URL
 
 class HttpServer {
 public:
@@ -59,12 +52,10 @@ public:
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    int port() const { return port_; }
     std::string url(const std::string& path = {}) const;  // "http://127.0.0.1:<port>" + path
 
-    // The n-th request (from 0) for `target` gets answers[n]; the last answer repeats. `target` is
-    // a path or a path with its query; an exact path-and-query script wins over a path script.
-    // Replaces an earlier script of the target and its count.
+    // `target` is a path or a path with its query; an exact path-and-query script wins over a
+    // path script. Replaces an earlier script of the target and its count.
     void script(const std::string& target, std::vector<HttpAnswer> answers);
     // Serves the files below `folder` for paths below `prefix`, streamed from disk; others 404.
     void serveFolder(const std::string& prefix, const std::filesystem::path& folder);
