@@ -1,5 +1,4 @@
-// Fetches into memory and downloads onto the disk against the test server's answers and faults,
-// and the progress a download shows.
+// Fetches into memory and downloads onto the disk against the test server's answers and faults.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,9 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "core/patch_progress.h"
 #include "net/download.h"
-#include "net/download_progress.h"
 #include "net/fetch.h"
 #include "net/retry_pause.h"
 #include "net/stall_limit.h"
@@ -22,31 +19,6 @@ namespace fs = std::filesystem;
 using std::chrono::milliseconds;
 
 namespace {
-
-TEST(DownloadProgress, PublishesPercentageAndKilobytesFromTheSmallestReportedSizeOn) {
-    const struct {
-        std::int64_t expected, received;
-        std::int32_t progress;  // -1: nothing published
-        std::u16string kilobytes;
-    } rows[] = {
-        {-1, 500, -1, u""},  // length not known
-        {174, 100, -1, u""},
-        {175, 0, 0, u" (0 KB / 0 KB)"},
-        {2048, 1023, 49, u" (0 KB / 2 KB)"},
-        {3LL << 30, 3LL << 29, 50, u" (1572864 KB / 3145728 KB)"},  // beyond 32 bits, no wrap
-    };
-    const int transfer = 0;
-    for (const auto& row : rows) {
-        PatchProgress.fileName.set(u"before");
-        PatchProgress.fileProgress.store(37);
-        EXPECT_EQ(publishDownloadProgress(&transfer, u"Data/ä.pak", row.expected, row.received), 0);
-        const bool published = row.progress >= 0;
-        EXPECT_EQ(PatchProgress.fileProgress.load(), published ? row.progress : 37) << row.received;
-        EXPECT_EQ(PatchProgress.fileName.get(),
-                  published ? u"Data/ä.pak" + row.kilobytes : u"before");
-    }
-    releaseDownloadProgress(&transfer);
-}
 
 const std::string content = "fresh content of the file\n", contentSum = "eddfe2f4";
 const std::string big(50000, 'x'), bigSum = "b5ee1fda", binary("a\0b\r\n\xff", 6);
