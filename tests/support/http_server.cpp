@@ -115,9 +115,7 @@ HttpAnswer answer(int status, std::string body, Delivery delivery) {
 }
 
 HttpAnswer cutAfter(std::string body, std::size_t cutAt) {
-    HttpAnswer made = answer(200, std::move(body), Delivery::CutOff);
-    made.cutAt = cutAt;
-    return made;
+    return {200, std::move(body), Delivery::CutOff, {}, cutAt};
 }
 
 HttpServer::HttpServer() : server_(std::make_unique<httplib::Server>()) {
@@ -175,29 +173,23 @@ int HttpServer::requests(const std::string& target) const {
     return found == counts_.end() ? 0 : found->second;
 }
 
-std::vector<std::string> HttpServer::rangesAsked(const std::string& path) const {
-    std::vector<std::string> ranges;
-    for (const Seen& seen : seenSoFar())
-        if (seen.path == path) ranges.push_back(seen.range);
-    return ranges;
-}
-
-std::vector<int> HttpServer::connectionsOf(const std::string& path) const {
-    std::vector<int> peers;
-    for (const Seen& seen : seenSoFar())
-        if (seen.path == path) peers.push_back(seen.peer);
-    return peers;
-}
-
-std::vector<std::string> HttpServer::requestLog() const {
-    std::vector<std::string> targets;
-    for (const Seen& seen : seenSoFar()) targets.push_back(seen.target);
-    return targets;
-}
-
-std::vector<HttpServer::Seen> HttpServer::seenSoFar() const {
+template <typename T>
+std::vector<T> HttpServer::collect(const std::string& path, T Seen::*field) const {
+    std::vector<T> values;
     const std::lock_guard lock(mutex_);
-    return seen_;
+    for (const Seen& seen : seen_)
+        if (path.empty() || seen.path == path) values.push_back(seen.*field);
+    return values;
+}
+
+std::vector<std::string> HttpServer::rangesAsked(const std::string& path) const {
+    return collect(path, &Seen::range);
+}
+std::vector<int> HttpServer::connectionsOf(const std::string& path) const {
+    return collect(path, &Seen::peer);
+}
+std::vector<std::string> HttpServer::requestLog() const {
+    return collect({}, &Seen::target);
 }
 
 void HttpServer::addRoundTrip(std::chrono::milliseconds roundTrip) {

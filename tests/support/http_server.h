@@ -49,8 +49,6 @@ class HttpServer {
 public:
     HttpServer();  // listening once constructed
     ~HttpServer();
-    HttpServer(const HttpServer&) = delete;
-    HttpServer& operator=(const HttpServer&) = delete;
 
     std::string url(const std::string& path = {}) const;  // "http://127.0.0.1:<port>" + path
 
@@ -89,7 +87,8 @@ private:
     bool serveFile(const std::string& path, bool ranged, httplib::Response& response);
     bool waitUntil(const std::function<bool()>& done);  // false: the server stops
     bool write(httplib::DataSink& sink, const char* data, std::size_t size);
-    std::vector<Seen> seenSoFar() const;
+    template <typename T>
+    std::vector<T> collect(const std::string& path, T Seen::*field) const;  // "": every path
 
     std::unique_ptr<httplib::Server> server_;
     std::thread thread_;
