@@ -1,7 +1,6 @@
-// Regression (the patch-run race): the page asks for a repair while a run is downloading. The
-// repair resets the progress and sends the browser back to the patcher page, no second run can
-// start meanwhile, the run ends without recording anything, and the repair's own run follows on
-// the same thread and restores what the repair deleted. The settings file keeps its token.
+// Regression (the patch-run race): a repair asked for while a run downloads resets the progress and
+// sends the browser back to the patcher page; no second run starts meanwhile, the run records
+// nothing, and the repair's own run follows and restores what the repair deleted.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -33,7 +32,6 @@ TEST(Concurrency, RepairDuringPatchRun) {
     options.serverDir = dir.path() / "Server";
     options.files = 4;
     options.sizeMb = 0.1;
-    options.blanksInNames = false;
     const auto made = testdata::makeInstall(options);
     writeFile(settings, "[CLIENT]\r\ntoken=0ddba11\r\nVersion=" + made.installedVersion + "\r\n");
 

@@ -28,9 +28,8 @@ struct Response;
 enum class Delivery {
     Whole,    // with Content-Length, all at once
     CutOff,   // announces the whole length, sends up to the cut, closes the connection
-    Stall,    // as CutOff, but first holds the connection silent until the client hangs up
     Pause,    // sends up to the cut, waits for release(), sends the rest
-    Endless,  // chunked, the body over and over until the client hangs up
+    Endless,  // chunked, without end until the client hangs up
 };
 
 struct HttpAnswer {
