@@ -124,6 +124,10 @@ TEST_F(PatchRunTest, ClientVersionDecidesTheRunAndOnlyWhatTheRunAppliedIsRecorde
     EXPECT_EQ(PatchProgress.outcome, Incomplete);
     EXPECT_EQ(server.requests("/u/1.2/PostPatch.ini"), 1) << "only from the run before";
     server.script("/u/1.2/files.ini", {answer(200)});
+    server.script("/u/1.2/PrePatch.ini", {answer(503)});  // a script that fails to arrive is no
+    patchRunMain(server.url());                           // missing script: the update waits
+    EXPECT_EQ(clientVersion(), "1.1");
+    serveScripts("1.2");
     patchRunMain(server.url());
     EXPECT_EQ(clientVersion(), "1.2");
     EXPECT_EQ(PatchProgress.outcome, Applied);

@@ -246,6 +246,12 @@ TEST_F(PatchTest, SingleEntryExtractionRefusesClimbingAndAbsoluteEntries) {
                                    forwardSlashes(pathText(dir.path() / "absolute-evil"))};
     Files entries = {{"Astrovance/data/a.dat", "alpha"}};
     for (const std::string& name : refused) entries.emplace_back(name, "escaped");
+#ifndef _WIN32  // nor may a link on disk carry an entry out (Wine makes no links)
+    fs::create_directories(dir.path() / "elsewhere");
+    fs::create_directories(root / "Astrovance");
+    fs::create_directory_symlink(dir.path() / "elsewhere", root / "Astrovance/linked");
+    entries.emplace_back("Astrovance/linked/evil", "escaped");
+#endif
     writeFile(root / "ORV.zip", zipBytes(entries));
     const fs::path bystanders[] = {dir.path() / "outer/evil.keep01",
                                    dir.path() / "absolute-evil.keep01"};
@@ -257,6 +263,15 @@ TEST_F(PatchTest, SingleEntryExtractionRefusesClimbingAndAbsoluteEntries) {
         expected.push_back("Error when extracting the file");
         expected.push_back("Extraction refused: " + name + " lies outside the installation");
     }
+#ifndef _WIN32
+    extractEntry("ORV.zip", "Astrovance/linked/evil");
+    expected.push_back("Error when extracting the file");
+    expected.push_back(
+        "Extraction refused: a link leads Astrovance/linked/evil outside the "
+        "installation");
+    fs::remove(root / "Astrovance/linked");
+    EXPECT_TRUE(fs::is_empty(dir.path() / "elsewhere"));
+#endif
     extractEntry("ORV.zip", "Astrovance/data/a.dat");
     extractEntry("ORV.zip", "Astrovance/data/none.dat");
     extractEntry("missing.zip", "Astrovance/data/a.dat");
