@@ -195,6 +195,16 @@ struct Run {
     int status;
 };
 
+// Waits for a child started at `started`: its wall time, peak resident memory and exit status.
+Run waitFor(pid_t child, std::chrono::steady_clock::time_point started) {
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    return {seconds, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
 // Runs a shell command in `folder`; wall time and the peak resident memory of the processes.
 Run runIn(const fs::path& folder, const std::string& command) {
     std::fflush(stdout);
@@ -205,12 +215,7 @@ Run runIn(const fs::path& folder, const std::string& command) {
         execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    return {seconds, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    return waitFor(child, started);
 }
 
 struct Contender {
@@ -314,12 +319,7 @@ Run runHashDirect(const fs::path& folder, const fs::path& work, const Build& bui
         execl(build.program.c_str(), build.program.c_str(), "-h", static_cast<char*>(nullptr));
         _exit(127);
     }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    const double seconds =
-        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    return {seconds, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+    return waitFor(child, started);
 }
 
 void benchStart(const fs::path& work, const std::vector<Build>& builds, int rounds) {
