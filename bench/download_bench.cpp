@@ -42,7 +42,8 @@ void makeFile(const fs::path& path, std::size_t size) {
     const std::string block = makeBytes(mebibyte);
     std::ofstream out(path, std::ios::binary);
     for (std::size_t written = 0; written < size; written += block.size())
-        out.write(block.data(), static_cast<std::streamsize>(std::min(block.size(), size - written)));
+        out.write(block.data(),
+                  static_cast<std::streamsize>(std::min(block.size(), size - written)));
 }
 
 long peakKilobytes() {
@@ -101,7 +102,8 @@ int main() {
 
     // Each round replaces the file of the round before: the local copy never matches.
     const std::string largeUrl = server.url("/files/large.bin");
-    const std::string curlCommand = "curl -s -o '" + folder.file("curl.bin") + "' '" + largeUrl + "'";
+    const std::string curlCommand =
+        "curl -s -o '" + folder.file("curl.bin") + "' '" + largeUrl + "'";
     // Timed twice: until the call returns, and until the file's data is on the disk. A rename over
     // a file makes ext4 write the new data there and then, which a file written in place leaves
     // to the kernel for later; the second figure counts that writing for every peer.
@@ -144,26 +146,32 @@ int main() {
         formatChecksum(continueChecksum(0, archive.data(), archive.size()));
     const auto cutTwice = [&] {
         return std::vector<HttpAnswer>{cutAfter(archive, archiveSize * 6 / 10),
-                                       cutAfter(archive, archiveSize * 8 / 10), answer(200, archive)};
+                                       cutAfter(archive, archiveSize * 8 / 10),
+                                       answer(200, archive)};
     };
     HttpServer resuming, startingOver;
     resuming.script("/ORV.zip", cutTwice());
     startingOver.script("/ORV.zip", cutTwice());
     archive.clear();
     archive.shrink_to_fit();
-    const bool resumed = downloadFile(resuming.url("/ORV.zip"), folder.file("ORV.zip"), "",
-                                      archiveSum, false);
-    const bool restarted = directDownload(startingOver.url("/ORV.zip"), folder.file("direct.zip"), 10);
+    const bool resumed =
+        downloadFile(resuming.url("/ORV.zip"), folder.file("ORV.zip"), "", archiveSum, false);
+    const bool restarted =
+        directDownload(startingOver.url("/ORV.zip"), folder.file("direct.zip"), 10);
     if (!resumed || !restarted || formatChecksum(hashFile(folder.file("ORV.zip"))) != archiveSum) {
         std::fprintf(stderr, "the cut archive did not arrive whole\n");
         return 1;
     }
 
-    std::printf("256 MiB from a local server, best of %d rounds: MiB/s until the call returns, "
-                "and until the data is on the disk\n", rounds);
+    std::printf(
+        "256 MiB from a local server, best of %d rounds: MiB/s until the call returns, "
+        "and until the data is on the disk\n",
+        rounds);
     std::printf("  downloadFile (staged, checked) %8.1f  %8.1f\n", 256 / bestOwn, 256 / syncedOwn);
-    std::printf("  written straight into the file %8.1f  %8.1f\n", 256 / bestDirect, 256 / syncedDirect);
-    std::printf("  curl -s -o                     %8.1f  %8.1f\n", 256 / bestCurl, 256 / syncedCurl);
+    std::printf("  written straight into the file %8.1f  %8.1f\n", 256 / bestDirect,
+                256 / syncedDirect);
+    std::printf("  curl -s -o                     %8.1f  %8.1f\n", 256 / bestCurl,
+                256 / syncedCurl);
     std::printf("  ratio to the direct write      %8.2fx %8.2fx (target >= 0.90x)\n",
                 bestDirect / bestOwn, syncedDirect / syncedOwn);
     std::printf("  ratio to curl                  %8.2fx %8.2fx\n", bestCurl / bestOwn,
@@ -175,7 +183,8 @@ int main() {
                 static_cast<double>(startingOver.bodyBytesSent()) / archiveSize);
     std::printf("peak memory (VmHWM, server included)\n");
     std::printf("  after 16 MiB    %8ld KiB\n", peakAfterSmall);
-    std::printf("  after 256 MiB   %8ld KiB  (growth %ld KiB)\n", peakAfterLarge, peakAfterLarge - peakAfterSmall);
+    std::printf("  after 256 MiB   %8ld KiB  (growth %ld KiB)\n", peakAfterLarge,
+                peakAfterLarge - peakAfterSmall);
     std::printf("  last progress   %d %%\n", PatchProgress.fileProgress.load());
     return 0;
 }

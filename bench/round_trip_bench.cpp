@@ -59,10 +59,12 @@ int main(int argc, char** argv) {
     HttpServer http;
     http.serveFolder("/u", folder.path() / "server");
     for (int n = 0; n < files; ++n) {
-        const std::string name = "Data/part" + std::to_string(n / 100) + "/file" + std::to_string(n) + ".dat";
+        const std::string name =
+            "Data/part" + std::to_string(n / 100) + "/file" + std::to_string(n) + ".dat";
         const std::string bytes = fileBytes(n, sizeKb * 1024);
         writeFile(server / name, bytes);
-        manifest += name + " = " + formatChecksum(continueChecksum(0, bytes.data(), bytes.size())) + "\n";
+        manifest +=
+            name + " = " + formatChecksum(continueChecksum(0, bytes.data(), bytes.size())) + "\n";
         urls += http.url("/u/update/" + name) + "\n";
     }
     writeFile(server / "files.ini", manifest);
@@ -86,8 +88,10 @@ int main(int argc, char** argv) {
     const fs::path before = folder.path() / "before";
     start = std::chrono::steady_clock::now();
     for (int n = 0; n < files; ++n) {
-        const std::string name = "Data/part" + std::to_string(n / 100) + "/file" + std::to_string(n) + ".dat";
-        downloadFile(http.url("/u/update/" + name), pathText(before / toPath(name)), name, "", false);
+        const std::string name =
+            "Data/part" + std::to_string(n / 100) + "/file" + std::to_string(n) + ".dat";
+        downloadFile(http.url("/u/update/" + name), pathText(before / toPath(name)), name, "",
+                     false);
     }
     const double beforeSeconds = secondsSince(start);
 
@@ -100,14 +104,15 @@ int main(int argc, char** argv) {
     const int wgetStatus = std::system(wget.c_str());
     const double wgetSeconds = secondsSince(start);
 
-    std::printf("  updateFilesFromWeb as built        %8.2f s  (%zu of %d files, %s)\n", builtSeconds,
-                arrived, files, complete ? "complete" : "INCOMPLETE");
+    std::printf("  updateFilesFromWeb as built        %8.2f s  (%zu of %d files, %s)\n",
+                builtSeconds, arrived, files, complete ? "complete" : "INCOMPLETE");
     std::printf("  one by one, a connection each      %8.2f s  (%.2fx the time as built)\n",
                 beforeSeconds, beforeSeconds / builtSeconds);
     if (wgetStatus == 0) {
-        std::printf("  wget -i, one kept-open connection  %8.2f s  (as built: %.2fx wget's speed; "
-                    "target > 1)\n",
-                    wgetSeconds, wgetSeconds / builtSeconds);
+        std::printf(
+            "  wget -i, one kept-open connection  %8.2f s  (as built: %.2fx wget's speed; "
+            "target > 1)\n",
+            wgetSeconds, wgetSeconds / builtSeconds);
     } else {
         std::printf("  wget -i failed (status %d): is wget installed?\n", wgetStatus);
     }

@@ -174,7 +174,9 @@ std::map<std::string, std::string> parsePairs(const std::string& text) {
     return pairs;
 }
 
-std::string trim(const std::string& text) { return strip(text, trimSpace); }
+std::string trim(const std::string& text) {
+    return strip(text, trimSpace);
+}
 
 }  // namespace IniDocument
 

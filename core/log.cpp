@@ -23,7 +23,9 @@ void openLog() {
                 formatLocalTime(currentSeconds(), "%Y-%m-%d_%H-%M-%S") + ".log");
 }
 
-void logLine(const std::string& text) { logLines({text}); }
+void logLine(const std::string& text) {
+    logLines({text});
+}
 
 void logLines(const std::vector<std::string>& texts) {
     const std::lock_guard lock(logLock);

@@ -18,9 +18,12 @@ constexpr int replaceAttempts = 1;  // a rename here replaces open files too; a 
 #endif
 }  // namespace
 
-std::string stagingPath(const std::string& target) { return target + ".orv-partial"; }
+std::string stagingPath(const std::string& target) {
+    return target + ".orv-partial";
+}
 
-bool replaceWithStaged(const std::string& staged, const std::string& target, std::error_code& error) {
+bool replaceWithStaged(const std::string& staged, const std::string& target,
+                       std::error_code& error) {
     for (int attempt = 1;; ++attempt) {
         error.clear();
         fs::rename(toPath(staged), toPath(target), error);

@@ -11,7 +11,8 @@ std::string stagingPath(const std::string& target);
 
 // Renames `staged` over `target`. Another program holding the target open (a virus scanner, the
 // game) makes the rename fail on Windows for a moment: it is tried again for about two seconds.
-bool replaceWithStaged(const std::string& staged, const std::string& target, std::error_code& error);
+bool replaceWithStaged(const std::string& staged, const std::string& target,
+                       std::error_code& error);
 
 // Removes a staging file; a missing one is no error.
 void discardStaged(const std::string& staged);

@@ -30,12 +30,22 @@ std::string narrowOf(const Native& native) {
 
 }  // namespace
 
-std::u16string toWide(std::string narrow) { return platform::narrowToWide(narrow.c_str()); }
+std::u16string toWide(std::string narrow) {
+    return platform::narrowToWide(narrow.c_str());
+}
 
-std::string toNarrow(std::u16string wide) { return platform::wideToNarrow(wide.c_str()); }
+std::string toNarrow(std::u16string wide) {
+    return platform::wideToNarrow(wide.c_str());
+}
 
-fs::path toPath(const std::string& narrow) { return fs::path(nativeOf<fs::path::string_type>(narrow)); }
+fs::path toPath(const std::string& narrow) {
+    return fs::path(nativeOf<fs::path::string_type>(narrow));
+}
 
-std::string nativePathText(const fs::path::string_type& native) { return narrowOf(native); }
+std::string nativePathText(const fs::path::string_type& native) {
+    return narrowOf(native);
+}
 
-std::string pathText(const fs::path& path) { return narrowOf(path.native()); }
+std::string pathText(const fs::path& path) {
+    return narrowOf(path.native());
+}

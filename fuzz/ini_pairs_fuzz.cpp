@@ -7,7 +7,8 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     for (const auto& [key, value] : IniDocument::parsePairs(bytesText(data, size))) {
-        if (key.find('\n') != std::string::npos || value.find('\n') != std::string::npos) std::abort();
+        if (key.find('\n') != std::string::npos || value.find('\n') != std::string::npos)
+            std::abort();
         if (IniDocument::trim(key) != key || IniDocument::trim(value) != value) std::abort();
     }
     return 0;

@@ -38,7 +38,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (command != u"close" && command != u"StartAstrovance" && command != u"OpenSettingsFolder")
         onWebMessage(&browser.window, command);
 
-    postProgress(static_cast<std::int32_t>(size) - 50, static_cast<std::int32_t>(size % 101), command);
+    postProgress(static_cast<std::int32_t>(size) - 50, static_cast<std::int32_t>(size % 101),
+                 command);
     postText(u"ut1", command);
     for (const auto& posted : browser.view.posted) {
         std::string text;

@@ -9,7 +9,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string body = nullQuotedFalse(bytesText(data, size));
     if (body.find("\"false\"") != std::string::npos) std::abort();
     const auto settings = readStringMembers(
-        body, {"error", "windowmode", "autoconnect", "update_lanlist", "use4gbvram", "runinbackground"});
+        body,
+        {"error", "windowmode", "autoconnect", "update_lanlist", "use4gbvram", "runinbackground"});
     if (settings && settings->size() != 6) std::abort();
     const auto account = readStringMembers(body, {"error", "MPAccountName", "MPAccountNameSig"});
     if (account) {

@@ -10,7 +10,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     for (std::size_t i = 1; i < info.updates.size(); ++i)
         if (!versionLess(info.updates[i - 1].version, info.updates[i].version)) std::abort();
     for (const auto& update : info.updates)
-        if (update.version.find('\n') != std::string::npos || update.path.find('\n') != std::string::npos)
+        if (update.version.find('\n') != std::string::npos ||
+            update.path.find('\n') != std::string::npos)
             std::abort();
     return 0;
 }

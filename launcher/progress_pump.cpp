@@ -32,7 +32,8 @@ void sendCompleteTexts(const std::u16string& prefix) {
     switch (PatchProgress.outcome) {
         case Incomplete:
             headline = u"Update Incomplete";
-            subline = u"The update could not be completed; it will be tried again at the next start.";
+            subline =
+                u"The update could not be completed; it will be tried again at the next start.";
             break;
         case Unchecked:
             headline = u"Download Server Unreachable";

@@ -55,6 +55,6 @@ void offerLauncherSetup(const std::string& serverVersion) {
 void announceNewerLauncher(const std::string& serverVersion) {
     // The setup on the server is a Windows program: this launcher comes from the mod's site.
     logLine("Launcher " + serverVersion + " is to be had from " + webServiceUrl);
-    PatchProgress.notice.set(toWide("Launcher " + serverVersion + " is available from " +
-                                    webServiceUrl + "."));
+    PatchProgress.notice.set(
+        toWide("Launcher " + serverVersion + " is available from " + webServiceUrl + "."));
 }

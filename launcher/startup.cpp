@@ -29,7 +29,8 @@ bool hasHashFlag(const std::vector<std::string>& words) {
 
 std::string installationClaimName() {
     std::error_code error;
-    std::string folder = pathText(std::filesystem::weakly_canonical(std::filesystem::current_path(error), error));
+    std::string folder =
+        pathText(std::filesystem::weakly_canonical(std::filesystem::current_path(error), error));
     if constexpr (platform::pathSeparator == '\\') {
         // One folder under any spelling: Windows ignores the letter case of paths.
         for (char& c : folder)

@@ -14,9 +14,13 @@ constexpr long maximumRedirects = 30;
 constexpr long connectSeconds = 10;
 }  // namespace
 
-void setStallSeconds(int seconds) { stallLimit.store(seconds); }
+void setStallSeconds(int seconds) {
+    stallLimit.store(seconds);
+}
 
-int stallSeconds() { return stallLimit.load(); }
+int stallSeconds() {
+    return stallLimit.load();
+}
 
 void initCurlOnce() {
     static std::once_flag done;

@@ -151,7 +151,8 @@ std::size_t readHeader(char* data, std::size_t size, std::size_t count, void* co
 }
 
 // A resumed transfer reports the remaining bytes; the page shows the whole file.
-int reportProgress(void* context, curl_off_t expected, curl_off_t received, curl_off_t, curl_off_t) {
+int reportProgress(void* context, curl_off_t expected, curl_off_t received, curl_off_t,
+                   curl_off_t) {
     const auto& attempt = *static_cast<const Attempt*>(context);
     const bool resumed = attempt.keep && attempt.askedFrom > 0 && attempt.rangeStart;
     const auto offset = resumed ? static_cast<curl_off_t>(attempt.askedFrom) : 0;
@@ -212,7 +213,8 @@ Result transferOnce(Download& download, bool firstAttempt) {
     Attempt attempt{handle, download, download.size, nullptr, std::nullopt};
     attempt.file.reset(std::fopen(download.staged.c_str(), download.size > 0 ? "ab" : "wb"));
     if (!attempt.file) return Result::CannotWrite;
-    if (download.size > 0) download.log("Resuming download at byte " + std::to_string(download.size));
+    if (download.size > 0)
+        download.log("Resuming download at byte " + std::to_string(download.size));
 
     curl_easy_setopt(handle, CURLOPT_URL, download.url.c_str());
     curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, writeBody);
@@ -283,7 +285,8 @@ bool receive(Download& download, OnMismatch onMismatch) {
             if (download.expectedChecksum.empty() || received == download.expectedChecksum) {
                 std::error_code error;
                 if (!replaceWithStaged(download.staged, download.localPath, error)) {
-                    download.log("Failed to replace " + download.localPath + ": " + error.message());
+                    download.log("Failed to replace " + download.localPath + ": " +
+                                 error.message());
                     discardStaged(download.staged);
                     return false;
                 }

@@ -23,7 +23,9 @@ LineOwner& lineOwner() {
 }
 
 // Digits and blanks need no code-page conversion.
-std::u16string asciiToWide(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+std::u16string asciiToWide(const std::string& text) {
+    return std::u16string(text.begin(), text.end());
+}
 
 }  // namespace
 
@@ -41,7 +43,8 @@ int publishDownloadProgress(const void* transfer, const std::u16string& name, st
     }
     const double expectedBytes = static_cast<double>(expected);
     const double receivedBytes = static_cast<double>(received);
-    PatchProgress.fileProgress.exchange(static_cast<std::int32_t>(receivedBytes * 100 / expectedBytes));
+    PatchProgress.fileProgress.exchange(
+        static_cast<std::int32_t>(receivedBytes * 100 / expectedBytes));
     const auto receivedKb = static_cast<std::int32_t>(receivedBytes * 0.0009765625);
     const auto expectedKb = static_cast<std::int32_t>(expectedBytes * 0.0009765625);
     PatchProgress.fileName.set(name + asciiToWide(" (" + std::to_string(receivedKb) + " KB / " +

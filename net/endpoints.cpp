@@ -10,7 +10,8 @@ const std::string& downloadServerUrl = downloadServer;
 const std::string& webServiceUrl = webService;
 const std::string& gameServerAddress = gameServer;
 
-void overrideEndpoints(const std::string& downloadServerOrigin, const std::string& webServiceOrigin) {
+void overrideEndpoints(const std::string& downloadServerOrigin,
+                       const std::string& webServiceOrigin) {
     downloadServer = downloadServerOrigin;
     webService = webServiceOrigin;
 }

@@ -67,4 +67,6 @@ FetchedDocument fetchDocument(const std::string& url) {
     return fetched;
 }
 
-std::string fetchUrl(const std::string& url) { return fetchDocument(url).body.value_or(""); }
+std::string fetchUrl(const std::string& url) {
+    return fetchDocument(url).body.value_or("");
+}

@@ -14,4 +14,6 @@ std::chrono::milliseconds retryPause(int failures) {
     return std::chrono::milliseconds(pauseUnit.load() * units);
 }
 
-void setRetryPauseUnit(std::chrono::milliseconds unit) { pauseUnit.store(unit.count()); }
+void setRetryPauseUnit(std::chrono::milliseconds unit) {
+    pauseUnit.store(unit.count());
+}

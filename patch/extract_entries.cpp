@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <exception>
-#include <memory>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <string_view>
 #include <unordered_map>
@@ -232,8 +232,8 @@ bool extractionPass(Extraction& run, const std::string& archivePath) {
     return false;
 }
 
-void extract(const std::string& archivePath, const std::vector<WantedEntry>& entries,
-             bool announce, const std::function<void(bool)>& entryDone) {
+void extract(const std::string& archivePath, const std::vector<WantedEntry>& entries, bool announce,
+             const std::function<void(bool)>& entryDone) {
     if (entries.empty()) return;
     PatchProgress.phase = Patching;
     const std::lock_guard lock(PatchProgress.transferLock);

@@ -79,7 +79,8 @@ void runPatch(const VersionInfo& info, const std::string& serverUrl) {
         if (versionLess(server, update.version)) continue;
 
         if (!applyUpdate(update, serverUrl + update.path)) {
-            logLine("Update " + update.version + " is incomplete and will be tried again at the next start");
+            logLine("Update " + update.version +
+                    " is incomplete and will be tried again at the next start");
             complete = false;
             break;
         }

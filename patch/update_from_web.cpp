@@ -133,8 +133,9 @@ bool updateOneFile(const std::string& key, const std::string& checksum, WebUpdat
 
     const std::string urlKey = forwardSlashes(key);
     PatchProgress.fileName.set(toWide(urlKey));
-    const bool arrived = downloadFile(update.folder + "/" + urlPath(urlKey), target->localText,
-                                      urlKey, checksum, false, OnMismatch::Retry, &update.connections);
+    const bool arrived =
+        downloadFile(update.folder + "/" + urlPath(urlKey), target->localText, urlKey, checksum,
+                     false, OnMismatch::Retry, &update.connections);
     const std::int32_t downloaded = ++update.downloadedCount;
     PatchProgress.overallProgress.exchange(
         static_cast<std::int32_t>(downloaded * 100.0 / update.entryCount));

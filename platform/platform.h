@@ -6,8 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <cstdint>
-#include <cstdio>
 #include <optional>
 #include <string>
 

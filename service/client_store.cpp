@@ -23,11 +23,13 @@ bool isValidToken(const std::string& token) {
 bool writeFileAtomically(const fs::path& file, const std::string& content) {
     const fs::path temporary = file.string() + ".tmp-" + std::to_string(::getpid());
     // The store holds the signing secret: readable by its owner only.
-    const int descriptor = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    const int descriptor =
+        ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
     if (descriptor < 0) return false;
     size_t written = 0;
     while (written < content.size()) {
-        const ssize_t result = ::write(descriptor, content.data() + written, content.size() - written);
+        const ssize_t result =
+            ::write(descriptor, content.data() + written, content.size() - written);
         if (result <= 0) break;
         written += static_cast<size_t>(result);
     }
@@ -67,7 +69,8 @@ std::string ClientStore::open(const fs::path& file) {
                " is damaged; move it away to start with an empty store";
     }
     secret_ = stored["secret"].get<std::string>();
-    if (const auto clients = stored.find("clients"); clients != stored.end() && clients->is_object()) {
+    if (const auto clients = stored.find("clients");
+        clients != stored.end() && clients->is_object()) {
         for (const auto& [token, entry] : clients->items()) {
             if (!isValidToken(token) || !entry.is_object()) continue;
             ClientRecord record;
@@ -119,8 +122,9 @@ std::string ClientStore::issueAccountName() const {
         std::transform(id.begin(), id.end(), id.begin(),
                        [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
         const std::string name = "Pilot-" + id;
-        const bool taken = std::any_of(clients_.begin(), clients_.end(),
-                                       [&](const auto& entry) { return entry.second.accountName == name; });
+        const bool taken = std::any_of(clients_.begin(), clients_.end(), [&](const auto& entry) {
+            return entry.second.accountName == name;
+        });
         if (!taken) return name;
     }
 }

@@ -2,8 +2,8 @@
 
 #include <chrono>
 #include <fstream>
-#include <thread>
 #include <memory>
+#include <thread>
 #include <vector>
 
 #include "service/content_type.h"

@@ -17,7 +17,9 @@ constexpr std::array<Member, 5> members = {{
     {"runinbackground", &GameSettings::runInBackground},
 }};
 
-const char* switchText(bool on) { return on ? "true" : "off"; }
+const char* switchText(bool on) {
+    return on ? "true" : "off";
+}
 
 }  // namespace
 

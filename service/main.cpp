@@ -52,8 +52,9 @@ int main(int argc, char** argv) {
         return 1;
     }
     const std::string& address = parsed.options.bindAddress;
-    printLine("download server on http://" + address + ":" + std::to_string(service.downloadPort()) +
-              " from " + parsed.options.downloadFolder.string());
+    printLine("download server on http://" + address + ":" +
+              std::to_string(service.downloadPort()) + " from " +
+              parsed.options.downloadFolder.string());
     printLine("web service on http://" + address + ":" + std::to_string(service.webPort()) +
               " with the pages of " + parsed.options.pagesFolder.string());
     printLine("client store " + parsed.options.storeFile.string());

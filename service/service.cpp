@@ -25,19 +25,20 @@ void reuseAddressOnly(socket_t socket) {
 
 void configure(httplib::Server& server, const std::string& name, const Service::LogSink& log) {
     server.set_socket_options(reuseAddressOnly);
-    server.set_logger([name, log](const httplib::Request& request, const httplib::Response& response) {
-        if (log) log(requestLogLine(name, request, response));
-    });
+    server.set_logger(
+        [name, log](const httplib::Request& request, const httplib::Response& response) {
+            if (log) log(requestLogLine(name, request, response));
+        });
     // Error answers without a body of their own get a short text.
-    const httplib::Server::HandlerWithResponse errorBody =
-        [](const httplib::Request&, httplib::Response& response) {
-            if (!response.body.empty() || response.has_header("Content-Length")) {
-                return httplib::Server::HandlerResponse::Unhandled;
-            }
-            response.set_content(response.status == 404 ? "Not Found\n" : "Error\n",
-                                 "text/plain; charset=utf-8");
-            return httplib::Server::HandlerResponse::Handled;
-        };
+    const httplib::Server::HandlerWithResponse errorBody = [](const httplib::Request&,
+                                                              httplib::Response& response) {
+        if (!response.body.empty() || response.has_header("Content-Length")) {
+            return httplib::Server::HandlerResponse::Unhandled;
+        }
+        response.set_content(response.status == 404 ? "Not Found\n" : "Error\n",
+                             "text/plain; charset=utf-8");
+        return httplib::Server::HandlerResponse::Handled;
+    };
     server.set_error_handler(errorBody);
     server.set_exception_handler(
         [](const httplib::Request&, httplib::Response& response, std::exception_ptr) {
@@ -47,11 +48,11 @@ void configure(httplib::Server& server, const std::string& name, const Service::
 }
 
 // Binds `server`; port 0 takes any free port. Returns the port, or -1 with `error` set.
-int bindServer(httplib::Server& server, const std::string& address, int port, const std::string& what,
-         std::string& error) {
+int bindServer(httplib::Server& server, const std::string& address, int port,
+               const std::string& what, std::string& error) {
     errno = 0;
-    const int bound = port == 0 ? server.bind_to_any_port(address) :
-                                  (server.bind_to_port(address, port) ? port : -1);
+    const int bound = port == 0 ? server.bind_to_any_port(address)
+                                : (server.bind_to_port(address, port) ? port : -1);
     if (bound > 0) return bound;
     const int cause = errno;
     error = "the " + what + " cannot listen on " + address + ":" + std::to_string(port);
@@ -71,7 +72,8 @@ std::thread run(httplib::Server& server) {
         server.listen_after_bind();
         *ended = true;
     });
-    while (!server.is_running() && !*ended) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    while (!server.is_running() && !*ended)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return thread;
 }
 
@@ -80,7 +82,9 @@ std::thread run(httplib::Server& server) {
 Service::Service(ServiceOptions options, LogSink log)
     : options_(std::move(options)), log_(std::move(log)) {}
 
-Service::~Service() { stop(); }
+Service::~Service() {
+    stop();
+}
 
 std::string Service::start() {
     std::error_code error;
@@ -108,7 +112,7 @@ std::string Service::start() {
 
     std::string problem;
     downloadPort_ = bindServer(*download_, options_.bindAddress, options_.downloadPort,
-                         "download server", problem);
+                               "download server", problem);
     if (downloadPort_ < 0) {
         stop();
         return problem;

@@ -57,7 +57,8 @@ ParsedOptions parseServiceOptions(const std::vector<std::string>& arguments) {
         std::string key = name;
         std::string value;
         bool hasValue = false;
-        if (const auto equals = name.find('='); name.rfind("--", 0) == 0 && equals != std::string::npos) {
+        if (const auto equals = name.find('=');
+            name.rfind("--", 0) == 0 && equals != std::string::npos) {
             key = name.substr(0, equals);
             value = name.substr(equals + 1);
             hasValue = true;
@@ -118,19 +119,29 @@ std::string serviceUsage() {
            "Runs the ORV download server and the ORV web service with the launcher's pages.\n"
            "\n"
            "  --download-dir DIR    files of the download server (default: " +
-           defaults.downloadFolder.string() + ")\n"
+           defaults.downloadFolder.string() +
+           ")\n"
            "  --pages-dir DIR       the launcher's pages (default: " +
-           defaults.pagesFolder.string() + ")\n"
+           defaults.pagesFolder.string() +
+           ")\n"
            "  --store FILE          per-client settings and accounts (default: " +
-           defaults.storeFile.string() + ")\n"
-           "  --bind ADDRESS        address to listen on (default: " + defaults.bindAddress + ")\n"
+           defaults.storeFile.string() +
+           ")\n"
+           "  --bind ADDRESS        address to listen on (default: " +
+           defaults.bindAddress +
+           ")\n"
            "  --download-port PORT  download server port (default: " +
-           std::to_string(defaults.downloadPort) + ", 0: any free port)\n"
+           std::to_string(defaults.downloadPort) +
+           ", 0: any free port)\n"
            "  --web-port PORT       web service port (default: " +
-           std::to_string(defaults.webPort) + ", 0: any free port)\n"
+           std::to_string(defaults.webPort) +
+           ", 0: any free port)\n"
            "  --game-server ADDRESS game server in the server list (default: " +
-           defaults.gameServerAddress + ")\n"
-           "  --game-port PORT      its port (default: " + std::to_string(defaults.gamePort) + ")\n"
+           defaults.gameServerAddress +
+           ")\n"
+           "  --game-port PORT      its port (default: " +
+           std::to_string(defaults.gamePort) +
+           ")\n"
            "  --rate-limit KIB      send downloads at most this many KiB per second\n"
            "  --test-driver DIR     let an end-to-end test drive the pages through DIR\n"
            "  -h, --help            show this text\n";

@@ -57,17 +57,19 @@ void addTestDriverRoutes(httplib::Server& server, const fs::path& folder) {
         std::string command;
         const auto end = all.find('\n', static_cast<size_t>(commandsRead));
         if (static_cast<size_t>(commandsRead) < all.size() && end != std::string::npos) {
-            command = all.substr(static_cast<size_t>(commandsRead), end - static_cast<size_t>(commandsRead));
+            command = all.substr(static_cast<size_t>(commandsRead),
+                                 end - static_cast<size_t>(commandsRead));
             commandsRead = static_cast<std::streamoff>(end + 1);
         }
         response.set_header("Cache-Control", "no-store");
         response.set_content(command, "text/plain");
     });
-    server.Post("/e2e/seen", [folder](const httplib::Request& request, httplib::Response& response) {
-        const std::lock_guard lock(driverLock);
-        std::ofstream(folder / "seen.log", std::ios::app) << request.body << '\n';
-        response.status = 204;
-    });
+    server.Post("/e2e/seen",
+                [folder](const httplib::Request& request, httplib::Response& response) {
+                    const std::lock_guard lock(driverLock);
+                    std::ofstream(folder / "seen.log", std::ios::app) << request.body << '\n';
+                    response.status = 204;
+                });
 }
 
 void sendDrivenPage(httplib::Response& response, const fs::path& page) {

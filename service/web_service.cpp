@@ -54,7 +54,8 @@ void answerAction(const httplib::Request& request, httplib::Response& response,
     }
     const auto client = store.find(requestToken(request));
     if (!client) return sendJson(response, 200, unknownClient);
-    if (action == "getgamesettings") return sendJson(response, 200, settingsToJson(client->settings));
+    if (action == "getgamesettings")
+        return sendJson(response, 200, settingsToJson(client->settings));
     sendJson(response, 200,
              {{"MPAccountName", client->accountName},
               {"MPAccountNameSig", store.signature(client->accountName)}});
@@ -91,7 +92,8 @@ void saveSettings(const httplib::Request& request, httplib::Response& response,
     if (!client) return sendJson(response, 200, unknownClient);
 
     const json update = json::parse(request.body, nullptr, false);
-    if (update.is_discarded()) return sendJson(response, 400, {{"error", "Settings are not JSON."}});
+    if (update.is_discarded())
+        return sendJson(response, 400, {{"error", "Settings are not JSON."}});
     if (const std::string error = applySettingsUpdate(client->settings, update); !error.empty()) {
         return sendJson(response, 400, {{"error", error}});
     }
@@ -130,9 +132,10 @@ void addWebRoutes(httplib::Server& server, const WebServiceConfig& config, Clien
     server.Get("/patcher/", [pages, config](const httplib::Request&, httplib::Response& response) {
         sendPage(response, pages / "patcher" / "index.html", config);
     });
-    server.Get("/patcher/report.html", [pages, config](const httplib::Request&, httplib::Response& response) {
-        sendPage(response, pages / "patcher" / "report.html", config);
-    });
+    server.Get("/patcher/report.html",
+               [pages, config](const httplib::Request&, httplib::Response& response) {
+                   sendPage(response, pages / "patcher" / "report.html", config);
+               });
     server.Get(clientPagePath, [pages, config, &store](const httplib::Request& request,
                                                        httplib::Response& response) {
         if (request.has_param("a")) return answerAction(request, response, config, store);
@@ -142,11 +145,13 @@ void addWebRoutes(httplib::Server& server, const WebServiceConfig& config, Clien
         }
         sendPage(response, pages / "launcher_client" / "index.html", config);
     });
-    server.Post(clientPagePath, [&store](const httplib::Request& request, httplib::Response& response) {
-        saveSettings(request, response, store);
-    });
+    server.Post(clientPagePath,
+                [&store](const httplib::Request& request, httplib::Response& response) {
+                    saveSettings(request, response, store);
+                });
     if (!config.testDriverFolder.empty()) addTestDriverRoutes(server, config.testDriverFolder);
     server.Get("/assets/.*", [pages](const httplib::Request& request, httplib::Response& response) {
-        serveFromFolder(response, pages / "assets", request.path.substr(std::string("/assets").size()));
+        serveFromFolder(response, pages / "assets",
+                        request.path.substr(std::string("/assets").size()));
     });
 }

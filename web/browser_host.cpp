@@ -32,7 +32,9 @@ std::int64_t steadyNanoseconds() {
         .count();
 }
 
-std::u16string webServicePage(const char* path) { return toWide(webServiceUrl + path); }
+std::u16string webServicePage(const char* path) {
+    return toWide(webServiceUrl + path);
+}
 
 // Text from a page for the log: one line, at most `limit` characters, nothing the conversion to
 // the log's code page would refuse.
@@ -46,8 +48,8 @@ std::string logText(std::u16string_view text, std::size_t limit) {
             line += text.substr(i++, 2);
             continue;
         }
-        const bool unfit = c < u' ' || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029 ||
-                           high(c) || low(c);
+        const bool unfit =
+            c < u' ' || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029 || high(c) || low(c);
         line += unfit ? u'?' : c;
     }
     return toNarrow(line) + (text.size() > limit ? "..." : "");
@@ -76,9 +78,15 @@ void openOutside(const std::u16string& url) {
 
 }  // namespace
 
-std::u16string patcherPageUrl() { return webServicePage("/patcher/"); }
-std::u16string reportPageUrl() { return webServicePage("/patcher/report.html"); }
-std::u16string clientPageUrl() { return webServicePage("/launcher_client/index.php"); }
+std::u16string patcherPageUrl() {
+    return webServicePage("/patcher/");
+}
+std::u16string reportPageUrl() {
+    return webServicePage("/patcher/report.html");
+}
+std::u16string clientPageUrl() {
+    return webServicePage("/launcher_client/index.php");
+}
 std::u16string clientPageUrlWithToken() {
     return webServicePage("/launcher_client/index.php?token=") + toWide(clientToken.get());
 }
@@ -111,8 +119,8 @@ void onNavigationCompleted() {
 void onWebMessageReceived(const std::u16string& source,
                           const std::optional<std::u16string>& message) {
     if (!isWebServiceOrigin(source)) {
-        logLine("Page message from " + senderText(source) + " ignored: " +
-                (message ? logText(*message, 60) : "(not a string)"));
+        logLine("Page message from " + senderText(source) +
+                " ignored: " + (message ? logText(*message, 60) : "(not a string)"));
         return;
     }
     if (message) onWebMessage(mainWindow, *message);
@@ -132,4 +140,6 @@ bool onFrameNavigation(const std::u16string& url) {
     return false;
 }
 
-void onNewWindowRequested(const std::u16string& url) { openOutside(url); }
+void onNewWindowRequested(const std::u16string& url) {
+    openOutside(url);
+}

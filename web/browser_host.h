@@ -14,7 +14,7 @@ extern std::int64_t lastClientSync;
 
 std::u16string patcherPageUrl();  // as it reads once loaded
 std::u16string reportPageUrl();
-std::u16string clientPageUrl();   // as it reads once loaded, without the token
+std::u16string clientPageUrl();  // as it reads once loaded, without the token
 // The client page as navigated to: with this installation's token.
 std::u16string clientPageUrlWithToken();
 

@@ -19,13 +19,27 @@ std::u16string jsonEscape(const std::u16string& text) {
             continue;
         }
         switch (c) {
-            case u'"': out += u"\\\""; break;
-            case u'\\': out += u"\\\\"; break;
-            case u'\n': out += u"\\n"; break;
-            case u'\r': out += u"\\r"; break;
-            case u'\t': out += u"\\t"; break;
-            case u'\b': out += u"\\b"; break;
-            case u'\f': out += u"\\f"; break;
+            case u'"':
+                out += u"\\\"";
+                break;
+            case u'\\':
+                out += u"\\\\";
+                break;
+            case u'\n':
+                out += u"\\n";
+                break;
+            case u'\r':
+                out += u"\\r";
+                break;
+            case u'\t':
+                out += u"\\t";
+                break;
+            case u'\b':
+                out += u"\\b";
+                break;
+            case u'\f':
+                out += u"\\f";
+                break;
             default:
                 if (c < 0x20) {
                     out += u"\\u00";

@@ -28,8 +28,8 @@ void repairInstallation() {
     IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "0.0.0");
     // A game still running holds its files; the repair goes on and the patch run restores what
     // it can.
-    const std::string exeFolder = std::string(".") + platform::pathSeparator + "Astrovance" +
-                                  platform::pathSeparator + "EXE";
+    const std::string exeFolder =
+        std::string(".") + platform::pathSeparator + "Astrovance" + platform::pathSeparator + "EXE";
     std::error_code error;
     std::filesystem::remove_all(toPath(exeFolder), error);
     if (error) logLine("Error deleting " + exeFolder + ": " + error.message());

@@ -18,7 +18,8 @@ constexpr std::int64_t pageSize = 500;
 std::u16string item(std::int64_t number, const std::string& line) {
     const auto equals = line.find('=');
     const std::string path = IniDocument::trim(line.substr(0, equals));
-    const std::string hash = equals == std::string::npos ? "" : IniDocument::trim(line.substr(equals + 1));
+    const std::string hash =
+        equals == std::string::npos ? "" : IniDocument::trim(line.substr(equals + 1));
     const std::string id = std::to_string(number);
     // JSON's escape of a backslash is the doubled backslash the page expects in paths.
     return u"{\"id\":" + std::u16string(id.begin(), id.end()) + u", \"path\":\"" +

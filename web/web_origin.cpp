@@ -5,13 +5,19 @@
 
 namespace {
 
-bool asciiLetter(char16_t c) { return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z'); }
-bool asciiDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+bool asciiLetter(char16_t c) {
+    return (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z');
+}
+bool asciiDigit(char16_t c) {
+    return c >= u'0' && c <= u'9';
+}
 char asciiLower(char16_t c) {
     return static_cast<char>(c >= u'A' && c <= u'Z' ? c - u'A' + u'a' : c);
 }
 
-int defaultPort(const std::string& scheme) { return scheme == "https" ? 443 : 80; }
+int defaultPort(const std::string& scheme) {
+    return scheme == "https" ? 443 : 80;
+}
 
 }  // namespace
 

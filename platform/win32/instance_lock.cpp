@@ -11,7 +11,8 @@ bool claimInstance(const std::string& name, const std::string&) {
     if (claimed.contains(name)) return true;
     const std::u16string wide = u"Local\\" + narrowToWide(name.c_str());
     // Never closed: the mutex is the claim, and it ends with the process.
-    const HANDLE mutex = CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(wide.c_str()));
+    const HANDLE mutex =
+        CreateMutexW(nullptr, FALSE, reinterpret_cast<const wchar_t*>(wide.c_str()));
     if (!mutex) return true;
     if (GetLastError() == ERROR_ALREADY_EXISTS) {
         CloseHandle(mutex);

@@ -1,4 +1,5 @@
 #include <windows.h>
+
 #include <shellapi.h>
 
 #include "platform/platform.h"
@@ -27,16 +28,18 @@ void startProgram(const std::string& file, const std::string& parameters,
                   workingDirectory.empty() ? nullptr : workingDirectory.c_str(), SW_SHOW);
 }
 
-bool deleteFile(const std::u16string& path) { return DeleteFileW(wideChars(path)) != 0; }
+bool deleteFile(const std::u16string& path) {
+    return DeleteFileW(wideChars(path)) != 0;
+}
 
 std::optional<bool> writeGameRegistryValue(const std::string& keyPath, const std::string& name,
                                            const std::string& data) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_WRITE, &key) != ERROR_SUCCESS)
         return false;
-    const LONG result = RegSetValueExA(key, name.c_str(), 0, REG_SZ,
-                                       reinterpret_cast<const BYTE*>(data.c_str()),
-                                       static_cast<DWORD>(data.size() + 1));
+    const LONG result =
+        RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>(data.size() + 1));
     RegCloseKey(key);
     return result == ERROR_SUCCESS;
 }

@@ -65,7 +65,8 @@ std::string scriptString(const std::u16string& text) {
         if (c == '"' || c == '\\') {
             out += '\\';
             out += static_cast<char>(c);
-        } else if (c < 0x20 || c == 0x2028 || c == 0x2029 || (c >= 0xD800 && c < 0xE000) || c >= 0x7F) {
+        } else if (c < 0x20 || c == 0x2028 || c == 0x2029 || (c >= 0xD800 && c < 0xE000) ||
+                   c >= 0x7F) {
             out += "\\u";
             for (int shift = 12; shift >= 0; shift -= 4) out += hex[(c >> shift) & 0xF];
         } else {
@@ -78,10 +79,13 @@ std::string scriptString(const std::u16string& text) {
 class WebKitView : public BrowserView {
 public:
     explicit WebKitView(WebKitWebView* view) : view_(view) {}
-    void navigate(const std::u16string& url) override { webkit_web_view_load_uri(view_, utf8(url).c_str()); }
+    void navigate(const std::u16string& url) override {
+        webkit_web_view_load_uri(view_, utf8(url).c_str());
+    }
     void reload() override { webkit_web_view_reload(view_); }
     void postWebMessageAsString(const std::u16string& text) override {
-        const std::string script = "window.__orvDeliver && window.__orvDeliver(" + scriptString(text) + ");";
+        const std::string script =
+            "window.__orvDeliver && window.__orvDeliver(" + scriptString(text) + ");";
         webkit_web_view_evaluate_javascript(view_, script.c_str(), -1, nullptr, nullptr, nullptr,
                                             nullptr, nullptr);
     }
@@ -100,10 +104,13 @@ public:
     explicit GtkHostWindow(GtkWidget* window) : window_(window) {}
     void startProgressTimer() override {
         stopProgressTimer();
-        timer_ = g_timeout_add(150, [](gpointer) -> gboolean {
-            progressTick();
-            return G_SOURCE_CONTINUE;
-        }, nullptr);
+        timer_ = g_timeout_add(
+            150,
+            [](gpointer) -> gboolean {
+                progressTick();
+                return G_SOURCE_CONTINUE;
+            },
+            nullptr);
     }
     void stopProgressTimer() {
         if (timer_) g_source_remove(timer_);
@@ -176,12 +183,12 @@ void onScriptMessage(WebKitUserContentManager*, WebKitJavascriptResult* result, 
 
 void addTopFrameScript(WebKitUserContentManager* content, const char* source, const char* world) {
     WebKitUserScript* script =
-        world ? webkit_user_script_new_for_world(source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                                 WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START,
-                                                 world, nullptr, nullptr)
-              : webkit_user_script_new(source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-                                       WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr,
-                                       nullptr);
+        world
+            ? webkit_user_script_new_for_world(source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                               WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, world,
+                                               nullptr, nullptr)
+            : webkit_user_script_new(source, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
+                                     WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, nullptr, nullptr);
     webkit_user_content_manager_add_script(content, script);
     webkit_user_script_unref(script);
 }

@@ -48,11 +48,16 @@ int showLauncherWindow() {
         return 0;
     }
     const auto run = reinterpret_cast<RunLauncherWindow>(dlsym(module, windowModuleEntry));
-    static const LauncherCalls calls{sizeof(LauncherCalls), logLine,
-                                     progressTick,          onBrowserReady,
-                                     onNavigationCompleted, onWebMessageReceived,
-                                     onTopLevelNavigation,  onFrameNavigation,
-                                     onNewWindowRequested,  &mainWindow,
+    static const LauncherCalls calls{sizeof(LauncherCalls),
+                                     logLine,
+                                     progressTick,
+                                     onBrowserReady,
+                                     onNavigationCompleted,
+                                     onWebMessageReceived,
+                                     onTopLevelNavigation,
+                                     onFrameNavigation,
+                                     onNewWindowRequested,
+                                     &mainWindow,
                                      &webView};
     const int status = run ? run(&calls) : windowModuleRefused;
     if (status == windowModuleRefused) {

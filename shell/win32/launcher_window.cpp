@@ -71,32 +71,32 @@ void paint(HWND window) {
 
 LRESULT CALLBACK launcherWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_DESTROY:
-        KillTimer(window, progressTimer);
-        PostQuitMessage(0);
-        return 0;
-    case WM_SIZE:
-        resizeWebView(window);
-        InvalidateRect(window, nullptr, TRUE);
-        UpdateWindow(window);
-        return 0;
-    case WM_PAINT:
-        paint(window);
-        return 0;
-    case WM_TIMER:
-        if (wParam == progressTimer) progressTick();
-        return 0;
-    case WM_LBUTTONUP:
-    case WM_KEYDOWN:
-        // Only a page can close the launcher; without one, the notice offers the way out.
-        if (!webViewFailureText().empty() &&
-            (message == WM_LBUTTONUP || wParam == VK_ESCAPE || wParam == VK_RETURN)) {
-            DestroyWindow(window);
+        case WM_DESTROY:
+            KillTimer(window, progressTimer);
+            PostQuitMessage(0);
             return 0;
-        }
-        break;
-    default:
-        break;
+        case WM_SIZE:
+            resizeWebView(window);
+            InvalidateRect(window, nullptr, TRUE);
+            UpdateWindow(window);
+            return 0;
+        case WM_PAINT:
+            paint(window);
+            return 0;
+        case WM_TIMER:
+            if (wParam == progressTimer) progressTick();
+            return 0;
+        case WM_LBUTTONUP:
+        case WM_KEYDOWN:
+            // Only a page can close the launcher; without one, the notice offers the way out.
+            if (!webViewFailureText().empty() &&
+                (message == WM_LBUTTONUP || wParam == VK_ESCAPE || wParam == VK_RETURN)) {
+                DestroyWindow(window);
+                return 0;
+            }
+            break;
+        default:
+            break;
     }
     return DefWindowProcW(window, message, wParam, lParam);
 }
@@ -111,9 +111,9 @@ HWND createLauncherWindow(HINSTANCE instance) {
 
     const WindowRect place =
         launcherWindowRect(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN));
-    const HWND window = CreateWindowExW(0, L"ORVLauncher", L">ORV< Launcher", WS_POPUP, place.left,
-                                        place.top, windowWidth, windowHeight, nullptr, nullptr,
-                                        instance, nullptr);
+    const HWND window =
+        CreateWindowExW(0, L"ORVLauncher", L">ORV< Launcher", WS_POPUP, place.left, place.top,
+                        windowWidth, windowHeight, nullptr, nullptr, instance, nullptr);
     if (!window) return nullptr;
     hostWindow.window = window;
     mainWindow = &hostWindow;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+
 #include <eventtoken.h>
 #include <unknwn.h>
 
@@ -13,12 +14,12 @@
 #define ORV_COM_METHOD(name, ...) HRESULT(STDMETHODCALLTYPE* name)(__VA_ARGS__)
 
 // QueryInterface, AddRef and Release: slots 0-2 of every interface.
-#define ORV_IUNKNOWN_SLOTS(Interface)                                           \
-    HRESULT(STDMETHODCALLTYPE* QueryInterface)(Interface*, REFIID, void**);    \
-    ULONG(STDMETHODCALLTYPE* AddRef)(Interface*);                              \
+#define ORV_IUNKNOWN_SLOTS(Interface)                                       \
+    HRESULT(STDMETHODCALLTYPE* QueryInterface)(Interface*, REFIID, void**); \
+    ULONG(STDMETHODCALLTYPE* AddRef)(Interface*);                           \
     ULONG(STDMETHODCALLTYPE* Release)(Interface*)
 
-#define ORV_SLOT(Interface, method, slot)                                              \
+#define ORV_SLOT(Interface, method, slot)                                      \
     static_assert(offsetof(Interface##Vtbl, method) == (slot) * sizeof(void*), \
                   #Interface "::" #method " must be slot " #slot)
 
@@ -198,7 +199,8 @@ struct ICoreWebView2ControllerVtbl {
     ORV_COM_METHOD(put_ZoomFactor, ICoreWebView2Controller*, double zoomFactor);
     UnusedSlot add_ZoomFactorChanged;
     UnusedSlot remove_ZoomFactorChanged;
-    ORV_COM_METHOD(SetBoundsAndZoomFactor, ICoreWebView2Controller*, RECT bounds, double zoomFactor);
+    ORV_COM_METHOD(SetBoundsAndZoomFactor, ICoreWebView2Controller*, RECT bounds,
+                   double zoomFactor);
     UnusedSlot MoveFocus;
     UnusedSlot add_MoveFocusRequested;
     UnusedSlot remove_MoveFocusRequested;

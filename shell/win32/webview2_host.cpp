@@ -17,12 +17,12 @@ namespace {
 
 // --- the launcher's callback objects ---
 
-HRESULT STDMETHODCALLTYPE environmentCompleted(
-    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* self, HRESULT result,
-    ICoreWebView2Environment* environment);
-HRESULT STDMETHODCALLTYPE controllerCompleted(
-    ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* self, HRESULT result,
-    ICoreWebView2Controller* controller);
+HRESULT STDMETHODCALLTYPE
+environmentCompleted(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* self,
+                     HRESULT result, ICoreWebView2Environment* environment);
+HRESULT STDMETHODCALLTYPE
+controllerCompleted(ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* self, HRESULT result,
+                    ICoreWebView2Controller* controller);
 HRESULT STDMETHODCALLTYPE navigationCompleted(ICoreWebView2NavigationCompletedEventHandler* self,
                                               ICoreWebView2* sender,
                                               ICoreWebView2NavigationCompletedEventArgs* args);
@@ -83,10 +83,9 @@ using NavigationHandler =
     Handler<ICoreWebView2NavigationCompletedEventHandler,
             ICoreWebView2NavigationCompletedEventHandlerVtbl,
             IID_ICoreWebView2NavigationCompletedEventHandler, navigationCompleted>;
-using MessageHandler =
-    Handler<ICoreWebView2WebMessageReceivedEventHandler,
-            ICoreWebView2WebMessageReceivedEventHandlerVtbl,
-            IID_ICoreWebView2WebMessageReceivedEventHandler, webMessageReceived>;
+using MessageHandler = Handler<ICoreWebView2WebMessageReceivedEventHandler,
+                               ICoreWebView2WebMessageReceivedEventHandlerVtbl,
+                               IID_ICoreWebView2WebMessageReceivedEventHandler, webMessageReceived>;
 using NavigationStartingHandler =
     Handler<ICoreWebView2NavigationStartingEventHandler,
             ICoreWebView2NavigationStartingEventHandlerVtbl,
@@ -152,7 +151,9 @@ std::string hresultText(HRESULT result) {
     return text;
 }
 
-std::wstring wideAscii(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+std::wstring wideAscii(const std::string& ascii) {
+    return std::wstring(ascii.begin(), ascii.end());
+}
 
 const wchar_t closeHint[] = L"\n\nClick here to close this window.";
 
@@ -220,9 +221,9 @@ RECT browserRect(HWND window) {
                 client.top + inset.bottom};
 }
 
-HRESULT STDMETHODCALLTYPE environmentCompleted(
-    ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* self, HRESULT result,
-    ICoreWebView2Environment* environment) {
+HRESULT STDMETHODCALLTYPE
+environmentCompleted(ICoreWebView2CreateCoreWebView2EnvironmentCompletedHandler* self,
+                     HRESULT result, ICoreWebView2Environment* environment) {
     const HWND window = EnvironmentHandler::of(self)->window;
     if (FAILED(result) || !environment) {
         reportBrowserFailure(window, "environment", FAILED(result) ? result : E_POINTER);
@@ -236,9 +237,9 @@ HRESULT STDMETHODCALLTYPE environmentCompleted(
     return S_OK;
 }
 
-HRESULT STDMETHODCALLTYPE controllerCompleted(
-    ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* self, HRESULT result,
-    ICoreWebView2Controller* controller) {
+HRESULT STDMETHODCALLTYPE
+controllerCompleted(ICoreWebView2CreateCoreWebView2ControllerCompletedHandler* self, HRESULT result,
+                    ICoreWebView2Controller* controller) {
     const HWND window = ControllerHandler::of(self)->window;
     if (FAILED(result) || !controller) {
         reportBrowserFailure(window, "controller", FAILED(result) ? result : E_POINTER);
@@ -323,18 +324,19 @@ void createWebView(HWND window) {
 
     const HMODULE loader = LoadLibraryW(L"WebView2Loader.dll");
     if (!loader) {
-        reportFailure(window,
-                      "Failed to load WebView2Loader.dll - Error " + std::to_string(GetLastError()),
-                      L"WebView2Loader.dll is missing beside Launcher.exe, so the launcher cannot "
-                      L"show its pages.\n\nThe >ORV< setup installs it: please run the setup again.");
+        reportFailure(
+            window, "Failed to load WebView2Loader.dll - Error " + std::to_string(GetLastError()),
+            L"WebView2Loader.dll is missing beside Launcher.exe, so the launcher cannot "
+            L"show its pages.\n\nThe >ORV< setup installs it: please run the setup again.");
         return;
     }
     const auto create = reinterpret_cast<CreateCoreWebView2EnvironmentWithOptionsFunction>(
         reinterpret_cast<void (*)()>(GetProcAddress(loader, createEnvironmentExport)));
     if (!create) {
-        reportFailure(window, std::string("WebView2Loader.dll has no ") + createEnvironmentExport,
-                      L"WebView2Loader.dll beside Launcher.exe is damaged, so the launcher cannot "
-                      L"show its pages.\n\nThe >ORV< setup installs it: please run the setup again.");
+        reportFailure(
+            window, std::string("WebView2Loader.dll has no ") + createEnvironmentExport,
+            L"WebView2Loader.dll beside Launcher.exe is damaged, so the launcher cannot "
+            L"show its pages.\n\nThe >ORV< setup installs it: please run the setup again.");
         return;
     }
     const auto handler = EnvironmentHandler::make(window);
@@ -347,9 +349,13 @@ void resizeWebView(HWND window) {
     webController.get()->lpVtbl->put_Bounds(webController.get(), browserRect(window));
 }
 
-bool webViewControllerExists() { return static_cast<bool>(webController); }
+bool webViewControllerExists() {
+    return static_cast<bool>(webController);
+}
 
-const std::wstring& webViewFailureText() { return failureText; }
+const std::wstring& webViewFailureText() {
+    return failureText;
+}
 
 void releaseWebView() {
     if (webView == &edgeView) webView = nullptr;
