@@ -4,8 +4,15 @@
 #include <atomic>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "core/shared_text.h"
+
+// The page's file line: a percentage and the name it belongs to.
+struct FileLine {
+    std::int32_t progress = 0;
+    std::u16string name;
+};
 
 enum Phase : std::int32_t {
     Idle = 0,
@@ -17,9 +24,10 @@ enum Phase : std::int32_t {
 
 // How the last patch run ended; the status texts say it once `phase` is Complete.
 enum RunOutcome : std::int32_t {
-    Applied = 0,     // every update of the run was applied, or none was needed
-    Incomplete = 1,  // an update failed and is tried again at the next start
-    Unchecked = 2,   // the download server named no version: nothing was checked
+    Applied = 0,          // every update of the run was applied, or none was needed
+    Incomplete = 1,       // an update failed and is tried again at the next start
+    Unchecked = 2,        // the download server could not be reached: nothing was checked
+    NoServerVersion = 3,  // its version file names no current version: nothing was checked
 };
 
 struct PatchProgressRecord {
@@ -29,6 +37,11 @@ struct PatchProgressRecord {
     // `transferLock`, which a download holds for its whole length.
     SharedWideText downloadName;
     SharedWideText fileName;
+    // Sets `fileProgress` and `fileName` together, and reads them together: with several
+    // transfers at once, a name is never shown beside another transfer's percentage. The lock is
+    // held for two stores or two loads, never across a transfer.
+    void setFileLine(std::int32_t progress, std::u16string name);
+    FileLine fileLine() const;
     std::mutex transferLock;
     std::atomic<std::int32_t> phase{Idle};
     std::atomic<std::int32_t> step{0};
@@ -39,6 +52,9 @@ struct PatchProgressRecord {
     std::atomic<std::uint32_t> repairs{0};
     // A word for the player beside the status texts of a finished run (a newer launcher).
     SharedWideText notice;
+
+private:
+    mutable std::mutex fileLineLock_;
 };
 
 extern PatchProgressRecord PatchProgress;

@@ -1,8 +1,12 @@
 #include "launcher/progress_pump.h"
 
 #include <cstdint>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
+
+#include "core/background_task.h"
 
 #include "core/format.h"
 #include "core/ini_document.h"
@@ -14,6 +18,7 @@
 #include "web/page_messages.h"
 
 std::chrono::milliseconds clientPageDelay{5000};
+std::chrono::milliseconds versionRecheckPause{3000};
 
 namespace {
 // When the client page is due after a completed run; the window keeps ticking, painting and
@@ -21,6 +26,32 @@ namespace {
 std::optional<std::chrono::steady_clock::time_point> clientPageDue;
 // The patch run that the pending switch belongs to: a repair starts another, which cancels it.
 std::uint32_t clientPageRun = 0;
+
+// The server's version, asked for off the UI thread once a run has completed: the tick only looks
+// at the answer. An answer that differs from the installed version is asked for again after a
+// pause, not on every tick.
+struct VersionCheck {
+    BackgroundTask task;
+    std::mutex lock;
+    std::optional<std::string> answer;                    // under `lock`
+    std::chrono::steady_clock::time_point nextAllowed{};  // UI thread only
+};
+VersionCheck versionCheck;
+
+// The answer of a finished check, taken; or nothing, after starting a check when none runs.
+std::optional<std::string> serverVersionAnswer() {
+    {
+        const std::lock_guard lock(versionCheck.lock);
+        if (versionCheck.answer) return std::exchange(versionCheck.answer, std::nullopt);
+    }
+    if (std::chrono::steady_clock::now() < versionCheck.nextAllowed) return std::nullopt;
+    versionCheck.task.start([] {
+        std::string version = fetchServerVersion();
+        const std::lock_guard lock(versionCheck.lock);
+        versionCheck.answer = std::move(version);
+    });
+    return std::nullopt;
+}
 }  // namespace
 
 namespace {
@@ -38,6 +69,12 @@ void sendCompleteTexts(const std::u16string& prefix) {
         case Unchecked:
             headline = u"Download Server Unreachable";
             subline = u"The >ORV< installation was not checked.";
+            break;
+        case NoServerVersion:
+            headline = u"No Current Version Published";
+            subline =
+                u"The download server names no current version; the >ORV< installation was "
+                u"not checked.";
             break;
         default:
             break;
@@ -90,6 +127,10 @@ void showClientPageWhenDue() {
 
 }  // namespace
 
+void waitForVersionCheck() {
+    versionCheck.task.waitIdle();
+}
+
 void progressTick() {
     const std::int32_t phase = PatchProgress.phase;
     const std::int32_t step = PatchProgress.step;
@@ -98,8 +139,8 @@ void progressTick() {
 
     const bool onPatcherPage = currentUrl == patcherPageUrl();
     if (onPatcherPage) {
-        postProgress(PatchProgress.overallProgress, PatchProgress.fileProgress,
-                     PatchProgress.fileName.get());
+        const FileLine file = PatchProgress.fileLine();
+        postProgress(PatchProgress.overallProgress, file.progress, file.name);
     }
     if (clientPageDue) return showClientPageWhenDue();
     const bool bothFull = PatchProgress.fileProgress == 100 && PatchProgress.overallProgress == 100;
@@ -110,10 +151,13 @@ void progressTick() {
     if (bothFull && step == stepCount && PatchProgress.outcome == Applied) {
         // The run ended with its last update applied: show the client page once the installed
         // version is the server's, after a pause that lets the player see the finished run.
-        if (fetchServerVersion() == readClientVersion()) {
+        const std::optional<std::string> server = serverVersionAnswer();
+        if (server && *server == readClientVersion()) {
             clientPageDue = std::chrono::steady_clock::now() + clientPageDelay;
             clientPageRun = patchRunsClaimed;
             showClientPageWhenDue();
+        } else if (server) {
+            versionCheck.nextAllowed = std::chrono::steady_clock::now() + versionRecheckPause;
         }
     }
 }

@@ -4,6 +4,7 @@
 #include "core/patch_progress.h"
 #include "core/text.h"
 #include "launcher/version.h"
+#include "net/curl_handle.h"
 #include "net/download.h"
 #include "net/endpoints.h"
 #include "net/fetch.h"
@@ -11,7 +12,10 @@
 #include "platform/platform.h"
 
 void checkLauncherUpdate() {
-    const FetchedDocument versionFile = fetchDocument(downloadServerUrl + "/version.ini");
+    // Before the window: a server that does not answer holds the start no longer than it takes
+    // to give up on one connection.
+    const FetchedDocument versionFile =
+        fetchDocument(downloadServerUrl + "/version.ini", connectTimeout);
     if (!versionFile.body) {
         logLine("The download server could not be reached: the launcher's version was not checked");
         return;

@@ -9,9 +9,6 @@ namespace {
 std::atomic<int> stallLimit{defaultStallSeconds};
 // libcurl's own default from version 8.3 on; older versions follow redirects without end.
 constexpr long maximumRedirects = 30;
-// libcurl waits up to five minutes for a connection by default; a server that does not answer
-// must not hold the window or the patch run that long.
-constexpr long connectSeconds = 10;
 }  // namespace
 
 void setStallSeconds(int seconds) {
@@ -32,5 +29,5 @@ void applyTransferLimits(CURL* handle) {
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(handle, CURLOPT_LOW_SPEED_TIME, static_cast<long>(stallSeconds()));
     curl_easy_setopt(handle, CURLOPT_MAXREDIRS, maximumRedirects);
-    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, connectSeconds);
+    curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeout.count()));
 }

@@ -2,21 +2,23 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string_view>
 #include <thread>
-#include <vector>
+#include <utility>
 
 #include "core/log.h"
 #include "core/patch_progress.h"
 #include "core/staged_file.h"
 #include "core/text.h"
 #include "integrity/checksum.h"
-#include "net/connection_share.h"
+#include "net/connection_pool.h"
 #include "net/curl_handle.h"
 #include "net/download_progress.h"
 #include "net/retry_pause.h"
@@ -27,6 +29,8 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr int downloadAttempts = 10;
+// Whole answers that cannot be the file (wrong bytes, a refusal): more of them gain nothing.
+constexpr int answersWithoutFile = 3;
 constexpr long receiveBufferSize = 512L * 1024;
 // How much of a download is written to the disk at a time while it arrives.
 constexpr std::uint64_t writebackStep = std::uint64_t{8} << 20;
@@ -43,25 +47,18 @@ struct Download {
     const std::string& localPath;
     const std::string& expectedChecksum;
     bool noProgress;
-    ConnectionShare* connections;
-    std::string shown;            // the path as the log shows it
-    std::u16string progressName;  // the name on the page's file line
-    std::string staged;           // the staging file's path
-    std::uint64_t size = 0;       // bytes received and kept in it
-    std::uint32_t crc = 0;        // of those bytes
-    // Downloads side by side keep each file's lines together in the log.
-    std::vector<std::string> lines;
+    ConnectionPool* connections;
+    std::string shown;                        // the path as the log shows it
+    std::u16string progressName;              // the name on the page's file line
+    std::string staged;                       // the staging file's path
+    std::uint64_t size = 0;                   // bytes received and kept in it
+    std::uint32_t crc = 0;                    // of those bytes
+    std::chrono::milliseconds retryAfter{0};  // the last answer's Retry-After, if any
 
-    void log(std::string line) {
-        if (connections) {
-            lines.push_back(std::move(line));
-        } else {
-            logLine(line);
-        }
-    }
-    void flushLog() {
-        logLines(lines);
-        lines.clear();
+    // Each line goes out when it happens; beside other downloads it names its file.
+    void log(const std::string& line) const {
+        logLine(connections && line.find(shown) == std::string::npos ? line + " (" + shown + ")"
+                                                                     : line);
     }
     void startOver() {
         size = 0;
@@ -196,18 +193,32 @@ void takeUpLeftOver(Download& download) {
     download.crc = hashFile(download.staged);
 }
 
-[[noreturn]] void giveUp(Download& download) {
-    download.flushLog();
-    platform::messageBox(
-        "Connection lost!. Please check your internet connection and restart the launcher.",
-        "Download Failed", platform::MessageKind::Error);
-    platform::terminateProcess(0);
+// Transfers that lose the connection together tell the player once: the first shows the box and
+// ends the process, the others wait for that.
+[[noreturn]] void giveUp() {
+    static std::once_flag told;
+    std::call_once(told, [] {
+        platform::messageBox(
+            "Connection lost!. Please check your internet connection and restart the launcher.",
+            "Download Failed", platform::MessageKind::Error);
+        platform::terminateProcess(0);
+    });
+    for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 
-enum class Result { Received, Failed, NoHandle, CannotWrite };
+// A server that answers with one of these has the file, or not, whatever the next attempt does:
+// the file is missing or forbidden there. A timeout (408), a refused range (416) and "too many
+// requests" (429) pass.
+bool refusesFile(long status) {
+    return status >= 400 && status < 500 && status != 408 && status != 416 && status != 429;
+}
 
-Result transferOnce(Download& download, bool firstAttempt) {
-    const CurlHandle curl(curl_easy_init());
+enum class Result { Received, Failed, Refused, NoHandle, CannotWrite };
+
+Result transferOnce(Download& download) {
+    // Beside other files of an update, a handle of the pool, with its open connection.
+    CurlHandle curl =
+        download.connections ? download.connections->take() : CurlHandle(curl_easy_init());
     if (!curl) return Result::NoHandle;
     CURL* const handle = curl.get();
     Attempt attempt{handle, download, download.size, nullptr, std::nullopt};
@@ -222,12 +233,7 @@ Result transferOnce(Download& download, bool firstAttempt) {
     curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, readHeader);
     curl_easy_setopt(handle, CURLOPT_HEADERDATA, &attempt);
     curl_easy_setopt(handle, CURLOPT_FOLLOWLOCATION, 1L);
-    if (download.connections && download.connections->handle()) {
-        // The files of an update go over the connections kept open for it; after a failure, an
-        // attempt starts on a fresh one, whatever became of the old.
-        curl_easy_setopt(handle, CURLOPT_SHARE, download.connections->handle());
-        if (!firstAttempt) curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
-    } else {
+    if (!download.connections) {
         curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
         curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
     }
@@ -250,27 +256,50 @@ Result transferOnce(Download& download, bool firstAttempt) {
     if (code == CURLE_OK && !attempt.decided && !decide(attempt)) code = CURLE_WRITE_ERROR;
     long status = 0;
     curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    curl_off_t retryAfter = 0;
+    if (curl_easy_getinfo(handle, CURLINFO_RETRY_AFTER, &retryAfter) != CURLE_OK) retryAfter = 0;
+    download.retryAfter = std::chrono::seconds(retryAfter);
     // The last buffered bytes reach the disk only here: a failed close is a failed write.
     if (attempt.file && std::fclose(attempt.file.release()) != 0 && code == CURLE_OK)
         code = CURLE_WRITE_ERROR;
 
     const bool whole = code == CURLE_OK && attempt.keep && (status == 200 || status == 206);
+    // Only a handle whose transfer went well keeps its connection for the next file.
+    if (whole && download.connections) download.connections->giveBack(std::move(curl));
     if (whole) return Result::Received;
     download.log(std::string("Failed to download file. CURL error: ") + curl_easy_strerror(code) +
                  ", HTTP code: " + std::to_string(status));
     // The server cannot continue what we have: the next attempt starts from the beginning.
     if (attempt.rangeRefused || status == 416) download.startOver();
-    return Result::Failed;
+    return code == CURLE_OK && refusesFile(status) ? Result::Refused : Result::Failed;
 }
 
-// The attempts until the file is in place (true), cannot be (false), or the tenth failed.
+// The pause before the next attempt: the server's Retry-After when it fits in the usual span of
+// pauses, else the next of the growing ones.
+std::chrono::milliseconds pauseBefore(int failures, Download& download,
+                                      std::chrono::milliseconds waited) {
+    const std::chrono::milliseconds asked = std::exchange(download.retryAfter, {});
+    if (asked <= std::chrono::milliseconds::zero()) return retryPause(failures);
+    const auto seconds = std::to_string(std::chrono::ceil<std::chrono::seconds>(asked).count());
+    if (const auto pause = pauseAskedFor(asked, waited)) {
+        download.log("The server asked to wait " + seconds + " s before the next attempt");
+        return *pause;
+    }
+    download.log("The server asked to wait " + seconds +
+                 " s, longer than the attempts last: trying again sooner");
+    return retryPause(failures);
+}
+
+// The attempts until the file is in place (true), cannot be (false), or the tenth lost
+// connection ends the process.
 bool receive(Download& download, OnMismatch onMismatch) {
     takeUpLeftOver(download);
-    for (int failures = 0;;) {
+    std::chrono::milliseconds waited{0};
+    for (int failures = 0, unusable = 0;;) {
         // A transfer that ended early but whole (a killed launcher) needs no further byte.
         const bool complete =
             download.size > 0 && formatChecksum(download.crc) == download.expectedChecksum;
-        const Result result = complete ? Result::Received : transferOnce(download, failures == 0);
+        const Result result = complete ? Result::Received : transferOnce(download);
         if (result == Result::NoHandle) {
             download.log("Failed to initialize cURL");
             return false;
@@ -296,19 +325,27 @@ bool receive(Download& download, OnMismatch onMismatch) {
             download.log("Download refused: checksum " + received + " instead of " +
                          download.expectedChecksum + " for " + download.shown);
             download.startOver();
-            if (onMismatch == OnMismatch::Refuse) {
-                discardStaged(download.staged);
+            discardStaged(download.staged);
+            // The server sends what it has, whole: the file it lists is not the file it keeps.
+            if (onMismatch == OnMismatch::Refuse || ++unusable == answersWithoutFile) {
+                download.log("Download given up: the server's file does not match its checksum");
                 return false;
             }
+        } else if (result == Result::Refused && ++unusable == answersWithoutFile) {
+            download.log("Download given up: the server does not give out the file");
+            discardStaged(download.staged);
+            return false;
         }
-        // Bytes that cannot be checked at the end are not worth keeping for a resume.
+        // Bytes that cannot be checked at the end are not worth keeping for a resume; what
+        // arrived of a checked file stays for the next start to resume.
         if (download.size == 0 || download.expectedChecksum.empty()) {
             download.startOver();
             discardStaged(download.staged);
         }
-        // What arrived of a checked file stays for the next start to resume.
-        if (++failures == downloadAttempts) giveUp(download);
-        std::this_thread::sleep_for(retryPause(failures));
+        if (result == Result::Failed && ++failures == downloadAttempts) giveUp();
+        const std::chrono::milliseconds pause = pauseBefore(failures + unusable, download, waited);
+        waited += pause;
+        std::this_thread::sleep_for(pause);
     }
 }
 
@@ -316,7 +353,7 @@ bool receive(Download& download, OnMismatch onMismatch) {
 
 bool downloadFile(const std::string& url, const std::string& localPath,
                   const std::string& displayName, const std::string& expectedChecksum,
-                  bool noProgress, OnMismatch onMismatch, ConnectionShare* connections) {
+                  bool noProgress, OnMismatch onMismatch, ConnectionPool* connections) {
     Download download{url,
                       localPath,
                       expectedChecksum,
@@ -332,16 +369,13 @@ bool downloadFile(const std::string& url, const std::string& localPath,
     if (download.shown == "ORV.zip") {
         download.progressName = toWide(download.shown);
         PatchProgress.downloadName.set(download.progressName);
-        PatchProgress.fileName.set(download.progressName);
     }
+    if (!noProgress) announceDownload(&download, download.progressName);
     // Whichever way the call ends (an error from the file system included), the page's file line
-    // is free again and this file's lines are in the log.
+    // is free again.
     struct Finish {
         Download& download;
-        ~Finish() {
-            releaseDownloadProgress(&download);
-            download.flushLog();
-        }
+        ~Finish() { releaseDownloadProgress(&download); }
     } finish{download};
     download.log("Patched: " + download.shown);
     initCurlOnce();

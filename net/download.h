@@ -3,23 +3,24 @@
 
 #include <string>
 
-class ConnectionShare;
+class ConnectionPool;
 
 // The file is received beside `localPath` and renamed over it only once complete and, when
 // `expectedChecksum` is given, matching it: until then the old file stays as it was. A transfer
-// that breaks off is resumed where it stopped. Up to ten attempts with growing pauses between
-// them; after the tenth failure the user is told that the connection was lost and the process
-// ends. Progress goes to PatchProgress unless `noProgress`.
+// that breaks off is resumed where it stopped. Progress goes to PatchProgress unless `noProgress`.
 //
-// A transfer that arrives whole but does not match `expectedChecksum` counts as a failed attempt
-// (Retry), or ends the call at once (Refuse: for the archive, whose caller decides how often a
-// gigabyte is worth fetching again).
+// A lost connection (no answer, a cut transfer, a server error) is tried up to ten times with
+// growing pauses, or those the server asks for; after the tenth failure the player is told that
+// the connection was lost and the process ends. A server that answers but cannot give the file is
+// no lost connection: a file it refuses (404 and its kin) or whose bytes do not match
+// `expectedChecksum` fails the call after a few tries (Retry), or at once (Refuse: for the
+// archive, whose caller decides how often a gigabyte is worth fetching again).
 enum class OnMismatch { Retry, Refuse };
 
 // True when `localPath` now holds the file: the local copy was current or the new one is in place.
-// With `connections`, the transfer goes over the connections kept open for an update, and its log
-// lines are written together when it ends, so downloads side by side keep their lines apart.
+// With `connections`, the transfer goes over the connections kept open for an update, and each of
+// its log lines names the file, so downloads side by side can be told apart.
 bool downloadFile(const std::string& url, const std::string& localPath,
                   const std::string& displayName, const std::string& expectedChecksum,
                   bool noProgress, OnMismatch onMismatch = OnMismatch::Retry,
-                  ConnectionShare* connections = nullptr);
+                  ConnectionPool* connections = nullptr);

@@ -27,29 +27,35 @@ std::u16string asciiToWide(const std::string& text) {
     return std::u16string(text.begin(), text.end());
 }
 
+// True when `transfer` has the file line, taking it if it is free.
+bool holdsLine(const void* transfer) {
+    LineOwner& owner = lineOwner();
+    const std::lock_guard lock(owner.lock);
+    const auto now = std::chrono::steady_clock::now();
+    if (owner.transfer != transfer && owner.transfer && now - owner.lastMoved < quietLimit)
+        return false;
+    owner.transfer = transfer;
+    owner.lastMoved = now;
+    return true;
+}
+
 }  // namespace
 
 int publishDownloadProgress(const void* transfer, const std::u16string& name, std::int64_t expected,
                             std::int64_t received) {
-    if (expected < smallestReported) return 0;
-    {
-        LineOwner& owner = lineOwner();
-        const std::lock_guard lock(owner.lock);
-        const auto now = std::chrono::steady_clock::now();
-        if (owner.transfer != transfer && owner.transfer && now - owner.lastMoved < quietLimit)
-            return 0;
-        owner.transfer = transfer;
-        owner.lastMoved = now;
-    }
+    if (expected < smallestReported || !holdsLine(transfer)) return 0;
     const double expectedBytes = static_cast<double>(expected);
     const double receivedBytes = static_cast<double>(received);
-    PatchProgress.fileProgress.exchange(
-        static_cast<std::int32_t>(receivedBytes * 100 / expectedBytes));
     const auto receivedKb = static_cast<std::int32_t>(receivedBytes * 0.0009765625);
     const auto expectedKb = static_cast<std::int32_t>(expectedBytes * 0.0009765625);
-    PatchProgress.fileName.set(name + asciiToWide(" (" + std::to_string(receivedKb) + " KB / " +
-                                                  std::to_string(expectedKb) + " KB)"));
+    PatchProgress.setFileLine(static_cast<std::int32_t>(receivedBytes * 100 / expectedBytes),
+                              name + asciiToWide(" (" + std::to_string(receivedKb) + " KB / " +
+                                                 std::to_string(expectedKb) + " KB)"));
     return 0;
+}
+
+void announceDownload(const void* transfer, const std::u16string& name) {
+    if (holdsLine(transfer)) PatchProgress.setFileLine(0, name);
 }
 
 void releaseDownloadProgress(const void* transfer) {

@@ -12,5 +12,8 @@
 int publishDownloadProgress(const void* transfer, const std::u16string& name, std::int64_t expected,
                             std::int64_t received);
 
+// A transfer begins: its name takes the file line at 0 % unless another transfer is moving there.
+void announceDownload(const void* transfer, const std::u16string& name);
+
 // The transfer has ended: another may take the file line.
 void releaseDownloadProgress(const void* transfer);

@@ -1,10 +1,13 @@
 #include "net/fetch.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <new>
+#include <thread>
 
 #include "core/log.h"
 #include "net/curl_handle.h"
+#include "net/retry_pause.h"
 
 namespace {
 
@@ -27,11 +30,22 @@ std::size_t appendBody(char* data, std::size_t size, std::size_t count, void* bu
 
 }  // namespace
 
-FetchedDocument fetchDocument(const std::string& url) {
+FetchedDocument fetchDocument(const std::string& url, std::chrono::milliseconds deadline) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point end = Clock::now() + deadline;
+    const auto left = [&] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now());
+    };
     FetchedDocument fetched;
     std::string body;
     initCurlOnce();
     for (int attempt = 1; attempt <= fetchAttempts; ++attempt) {
+        // A server that many launchers reach at once is not asked again all at the same instant.
+        if (attempt > 1) {
+            const std::chrono::milliseconds pause = retryPause(attempt - 1);
+            if (deadline > deadline.zero() && pause >= left()) break;
+            std::this_thread::sleep_for(pause);
+        }
         const CurlHandle curl(curl_easy_init());
         if (!curl) {
             logLine("Failed to initialize cURL");
@@ -45,6 +59,11 @@ FetchedDocument fetchDocument(const std::string& url) {
         curl_easy_setopt(handle, CURLOPT_FRESH_CONNECT, 1L);
         curl_easy_setopt(handle, CURLOPT_FORBID_REUSE, 1L);
         applyTransferLimits(handle);
+        if (deadline > deadline.zero()) {
+            const long remaining = static_cast<long>(std::max<std::int64_t>(left().count(), 1));
+            curl_easy_setopt(handle, CURLOPT_TIMEOUT_MS, remaining);
+            curl_easy_setopt(handle, CURLOPT_CONNECTTIMEOUT_MS, remaining);
+        }
 
         const CURLcode code = curl_easy_perform(handle);
         fetched.status = 0;

@@ -1,5 +1,7 @@
 #include "patch/patch_run.h"
 
+#include <mutex>
+
 #include "core/ini_document.h"
 #include "core/log.h"
 #include "core/patch_progress.h"
@@ -13,6 +15,9 @@
 std::string lastAppliedVersion;
 
 namespace {
+
+// Guards the recorded version against a repair that comes while a run records it.
+std::mutex versionLock;
 
 // The run is over: the window's timer moves on to the client page once both stand at 100.
 void finishRun(RunOutcome outcome) {
@@ -38,7 +43,7 @@ bool applyUpdate(const UpdateEntry& update, const std::string& updateUrl) {
 
 }  // namespace
 
-void runPatch(const VersionInfo& info, const std::string& serverUrl) {
+void runPatch(const VersionInfo& info, const std::string& serverUrl, bool versionFileFetched) {
     const std::string settingsPath = clientSettingsPath.get();
     const std::string client = readClientVersion();
     const std::string& server = info.currentVersion;
@@ -46,10 +51,9 @@ void runPatch(const VersionInfo& info, const std::string& serverUrl) {
     PatchProgress.outcome = Applied;
 
     if (server.empty()) {
-        // Nothing to compare with (the server is down, or its version file names no version):
-        // the installation stays as it is, recorded version included.
+        // Nothing to compare with: the installation stays as it is, recorded version included.
         logLine("No version from the download server: the installation was not checked");
-        return finishRun(Unchecked);
+        return finishRun(versionFileFetched ? NoServerVersion : Unchecked);
     }
     if (versionLess(server, client)) {
         // Unknown to the server: start over from nothing, so the whole list is applied.
@@ -87,13 +91,16 @@ void runPatch(const VersionInfo& info, const std::string& serverUrl) {
         reached = update.version;
     }
 
-    if (PatchProgress.repairs != repairs) {
-        logLine("A repair was asked for during the run: the repair's own run follows");
-        return;
-    }
-    if (!reached.empty()) {
-        lastAppliedVersion = reached;
-        IniDocument::setValue(settingsPath, "CLIENT", "Version", lastAppliedVersion);
+    {
+        const std::lock_guard lock(versionLock);
+        if (PatchProgress.repairs != repairs) {
+            logLine("A repair was asked for during the run: the repair's own run follows");
+            return;
+        }
+        if (!reached.empty()) {
+            lastAppliedVersion = reached;
+            IniDocument::setValue(settingsPath, "CLIENT", "Version", lastAppliedVersion);
+        }
     }
     finishRun(complete ? Applied : Incomplete);
 }
@@ -102,5 +109,16 @@ void patchRunMain(const std::string& serverUrl) {
     readClientVersion();
     const FetchedDocument versionFile = fetchDocument(serverUrl + "/version.ini");
     if (!versionFile.body) logLine("The download server could not be reached");
-    runPatch(readVersionFile(versionFile.body.value_or("")), serverUrl);
+    runPatch(readVersionFile(versionFile.body.value_or("")), serverUrl,
+             versionFile.body.has_value());
+}
+
+void resetVersionForRepair() {
+    const std::lock_guard lock(versionLock);
+    ++PatchProgress.repairs;
+    IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "0.0.0");
+}
+
+void finishRunIncomplete() {
+    finishRun(Incomplete);
 }

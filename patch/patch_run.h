@@ -11,8 +11,19 @@
 extern std::string lastAppliedVersion;
 
 // The decision and update loop. Runs on the patch thread only; reports through PatchProgress.
-// `serverUrl` is the download server's origin that update paths are appended to.
-void runPatch(const VersionInfo& info, const std::string& serverUrl = downloadServerUrl);
+// `serverUrl` is the download server's origin that update paths are appended to;
+// `versionFileFetched` tells whether the version file came from it at all.
+void runPatch(const VersionInfo& info, const std::string& serverUrl = downloadServerUrl,
+              bool versionFileFetched = true);
 
 // The body of one patch run: installed version, version file, runPatch.
 void patchRunMain(const std::string& serverUrl = downloadServerUrl);
+
+// The player asked for a repair: the installation counts as having no version. One step with the
+// run's record of the version it reached, so a repair never lands between a run's look at the
+// repairs and its write.
+void resetVersionForRepair();
+
+// The run is over without a usable answer: the texts say it was incomplete, and the window moves
+// on as after any run.
+void finishRunIncomplete();

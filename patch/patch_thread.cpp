@@ -35,8 +35,10 @@ void runClaimedPatch(const std::string& serverUrl) {
         }
     } catch (const std::exception& error) {
         logLine(std::string("Patch run failed: ") + error.what());
+        finishRunIncomplete();
     } catch (...) {
         logLine("Patch run failed: unknown error");
+        finishRunIncomplete();
     }
     patchRunning.exchange(false);
     PatchProgress.phase = Complete;

@@ -17,7 +17,7 @@
 #include "integrity/checksum.h"
 #include "integrity/exclusions.h"
 #include "integrity/thread_pool.h"
-#include "net/connection_share.h"
+#include "net/connection_pool.h"
 #include "net/download.h"
 #include "net/fetch.h"
 #include "patch/updates.h"
@@ -106,7 +106,7 @@ struct WebUpdate {
     std::string gameFolder;
     ScanIndex index;
     double entryCount;
-    ConnectionShare connections;
+    ConnectionPool connections;
     std::atomic<std::int32_t> downloadedCount{0};
     std::atomic<std::int32_t> failedCount{0};
 };
@@ -132,7 +132,6 @@ bool updateOneFile(const std::string& key, const std::string& checksum, WebUpdat
     }
 
     const std::string urlKey = forwardSlashes(key);
-    PatchProgress.fileName.set(toWide(urlKey));
     const bool arrived =
         downloadFile(update.folder + "/" + urlPath(urlKey), target->localText, urlKey, checksum,
                      false, OnMismatch::Retry, &update.connections);

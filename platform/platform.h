@@ -109,7 +109,9 @@ inline constexpr std::int64_t fileTimeUnitsPerSecond = 1'000'000'000;
 using ProcessEndObserver = void (*)(int status);
 inline ProcessEndObserver processEndObserver = nullptr;
 
-// Ends the process normally: static objects are destroyed.
+// Ends the process with the standard streams flushed. Static objects are left alone: detached
+// threads (a patch run, a pool's workers, a sync waiting for its server) may still be using them,
+// and every file the launcher writes is complete on disk at any moment anyway.
 [[noreturn]] void exitProcess(int status);
 // Ends the process at once, without any clean-up.
 [[noreturn]] void terminateProcess(int status);

@@ -9,12 +9,11 @@
 #include "core/patch_progress.h"
 #include "core/text.h"
 #include "core/user_paths.h"
-#include "game/account_sync.h"
-#include "game/settings_sync.h"
 #include "net/endpoints.h"
 #include "patch/patch_thread.h"
 #include "platform/platform.h"
 #include "web/browser_view.h"
+#include "web/client_sync.h"
 #include "web/page_messages.h"
 #include "web/report_feed.h"
 #include "web/web_origin.h"
@@ -109,9 +108,11 @@ void onNavigationCompleted() {
     } else if (currentUrl == clientPageUrl()) {
         const std::int64_t now = steadyNanoseconds();
         if (now - lastClientSync >= 1'000'000'000) {
-            syncGameSettings();
-            syncAccount();
-            lastClientSync = now;
+            if (startClientSync()) {
+                lastClientSync = now;
+            } else {
+                logLine("The settings and account sync is still running: this load starts none");
+            }
         }
     }
 }

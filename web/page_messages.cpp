@@ -8,10 +8,11 @@
 #include "core/patch_progress.h"
 #include "core/text.h"
 #include "core/user_paths.h"
-#include "game/game_start.h"
+#include "patch/patch_run.h"
 #include "platform/platform.h"
 #include "web/browser_host.h"
 #include "web/browser_view.h"
+#include "web/client_sync.h"
 #include "web/json_text.h"
 
 std::int32_t reportPage = 0;
@@ -24,8 +25,7 @@ void post(const std::u16string& text) {
 
 void repairInstallation() {
     logLine("Repair Astrovance");
-    ++PatchProgress.repairs;
-    IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "0.0.0");
+    resetVersionForRepair();
     // A game still running holds its files; the repair goes on and the patch run restores what
     // it can.
     const std::string exeFolder =
@@ -60,7 +60,7 @@ void onWebMessage(HostWindow* window, const std::u16string& command) {
         platform::exitProcess(0);
     } else if (command == u"StartAstrovance") {
         logLine("Start Astrovance");
-        startGame();
+        startGameWhenSynced();
     } else if (command == u"RepairAstrovance") {
         repairInstallation();
     } else if (command == u"loadMore") {

@@ -43,7 +43,8 @@ bool flushFileToDisk(const std::string& path) {
 
 void exitProcess(int status) {
     if (processEndObserver) processEndObserver(status);
-    std::exit(status);
+    std::fflush(nullptr);
+    std::_Exit(status);
 }
 
 void terminateProcess(int status) {

@@ -2,6 +2,7 @@
 
 #include <bcrypt.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include "platform/platform.h"
@@ -27,7 +28,9 @@ bool flushFileToDisk(const std::string& path) {
 
 void exitProcess(int status) {
     if (processEndObserver) processEndObserver(status);
-    std::exit(status);
+    std::fflush(nullptr);
+    // Ends the other threads before anything of the process is torn down.
+    ExitProcess(static_cast<UINT>(status));
 }
 
 void terminateProcess(int status) {

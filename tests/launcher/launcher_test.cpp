@@ -64,6 +64,7 @@ protected:
         clientToken.set("1a2b");
         overrideEndpoints(server.url(), server.url());
         clientPageDelay = std::chrono::milliseconds(0);
+        versionRecheckPause = std::chrono::milliseconds(0);
         currentUrl = patcherPageUrl();
         IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "1.4");
         platform::messageBoxAnswerer = [](const std::string& text, const std::string&,
@@ -73,6 +74,8 @@ protected:
         };
     }
     void TearDown() override {
+        server.release();
+        waitForVersionCheck();
         setProgress(Idle, 0, 0, 0);
         platform::messageBoxAnswerer = previous;
     }
@@ -177,6 +180,9 @@ TEST_F(Launcher, TickSendsTheStatusTextsOfEachPhaseAndProgressOnlyOnThePatcherPa
          Incomplete},
         {Complete, u"STEP 2/5 - Download Server Unreachable",
          u"The >ORV< installation was not checked.", Unchecked},
+        {Complete, u"STEP 2/5 - No Current Version Published",
+         u"The download server names no current version; the >ORV< installation was not checked.",
+         NoServerVersion},
     };
     for (const bool onPatcherPage : {true, false}) {
         currentUrl = onPatcherPage ? patcherPageUrl() : clientPageUrl();
@@ -198,18 +204,27 @@ TEST_F(Launcher, TickSendsTheStatusTextsOfEachPhaseAndProgressOnlyOnThePatcherPa
     EXPECT_TRUE(browser.view.navigations.empty());
 }
 
-// The pause before the client page must not freeze the window: ticks go on sending texts and
-// progress, and neither fetch nor navigate again until the page is due; the reset that follows
-// keeps later ticks from repeating it.
+// Regression: the version check after a run ran on the UI thread, and a slow download server froze
+// the window. The tick asks off the thread and looks at the answer on a later tick. The pause
+// before the client page must not freeze the window either: ticks go on sending texts and neither
+// ask nor navigate again until the page is due; the reset that follows keeps later ticks from
+// repeating it.
 TEST_F(Launcher, CompleteRunWithMatchingVersionsShowsTheClientPageAfterThePauseAndResets) {
-    server.script("/version.ini", {answer(200, "[CurrentVersion]\nv=1.4\n")});
+    server.script("/version.ini", {answer(200, "[CurrentVersion]\nv=1.4\n", Delivery::Pause)});
     clientPageDelay = std::chrono::milliseconds(1000);
     setProgress(Complete, 100, 0, 0);
+    const auto before = std::chrono::steady_clock::now();
     progressTick();
+    currentUrl = clientPageUrl();  // as the browser reports the page it moved to
+    progressTick();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1));
     EXPECT_EQ(browser.view.navigations, Texts{clientPage});
+    server.release();
+    waitForVersionCheck();
     browser.view.posted.clear();
     progressTick();
-    EXPECT_EQ(browser.view.posted.size(), 3u) << "texts and progress go on during the pause";
+    progressTick();
+    EXPECT_EQ(browser.view.posted.size(), 4u) << "texts go on during the pause";
     EXPECT_EQ(browser.view.navigations.size(), 1u);
     std::this_thread::sleep_for(std::chrono::milliseconds(1050));
     progressTick();
@@ -220,42 +235,53 @@ TEST_F(Launcher, CompleteRunWithMatchingVersionsShowsTheClientPageAfterThePauseA
 
     // Regression (the patch-run race): a repair during the pause cancels the switch, and the
     // client page waits for the end of the repair's own run, seen by the timer or not.
+    clientPageDelay = std::chrono::milliseconds(300);
     for (const bool timerSawTheRepair : {true, false}) {
         IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "1.4");
         setProgress(Complete, 100, 0, 0);
         browser.view.navigations.clear();
         progressTick();
-        onWebMessage(nullptr, u"RepairAstrovance");
-        std::this_thread::sleep_for(std::chrono::milliseconds(1050));
-        if (timerSawTheRepair) progressTick();
-        setProgress(Complete, 100, 0, 0);  // the repair's run has been claimed and ended
-        ++patchRunsClaimed;
+        waitForVersionCheck();
         progressTick();
-        if (!timerSawTheRepair) {
-            EXPECT_EQ(browser.view.navigations, (Texts{clientPage, patcherPageUrl()}));
-            progressTick();
-        }
-        EXPECT_EQ(browser.view.navigations, (Texts{clientPage, patcherPageUrl(), clientPage}));
+        onWebMessage(nullptr, u"RepairAstrovance");
+        std::this_thread::sleep_for(std::chrono::milliseconds(350));
+        if (timerSawTheRepair) progressTick();
+        // The repair's run has been claimed, has restored the version, and has ended.
+        IniDocument::setValue(clientSettingsPath.get(), "CLIENT", "Version", "1.4");
+        setProgress(Complete, 100, 0, 0);
+        ++patchRunsClaimed;
+        for (int tick = 0; tick < 3; ++tick, waitForVersionCheck()) progressTick();
+        EXPECT_EQ(browser.view.navigations, Texts{patcherPageUrl()}) << timerSawTheRepair;
+        std::this_thread::sleep_for(std::chrono::milliseconds(350));
+        progressTick();
+        EXPECT_EQ(browser.view.navigations, (Texts{patcherPageUrl(), clientPage}));
     }
 }
 
-// Without matching versions the version is asked on every tick (three attempts each). A run before
-// its last step, or one that could not finish or check anything, shows the client page at once
-// without asking: there is no version to compare, and asking on every tick would freeze the window.
+// An answer that differs is asked for again after a pause, not on every tick. A run before its
+// last step, or one that could not finish or check anything, shows the client page at once
+// without asking: there is no version to compare.
 TEST_F(Launcher, OtherFullRunsShowTheClientPageWithoutThePauseOrTheReset) {
     server.script("/version.ini", {answer(500)});
+    versionRecheckPause = std::chrono::milliseconds(200);
     setProgress(Patching, 100, 0, 0);
-    progressTick();
+    for (int tick = 0; tick < 3; ++tick, waitForVersionCheck()) progressTick();
     EXPECT_TRUE(browser.view.navigations.empty());
-    EXPECT_EQ(server.requests("/version.ini"), 3);
-    for (const auto& [step, outcome] : {std::pair{1, Applied}, {2, Incomplete}, {2, Unchecked}}) {
+    EXPECT_EQ(server.requests("/version.ini"), 3) << "one check, three attempts";
+    std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    progressTick();
+    waitForVersionCheck();
+    EXPECT_EQ(server.requests("/version.ini"), 6);
+    for (const auto& [step, outcome] :
+         {std::pair{1, Applied}, {2, Incomplete}, {2, Unchecked}, {2, NoServerVersion}}) {
         browser.view.navigations.clear();
         setProgress(Complete, 100, step, 2, outcome);
         progressTick();
         EXPECT_EQ(browser.view.navigations, Texts{clientPage}) << outcome;
         EXPECT_EQ(PatchProgress.overallProgress, 100);
     }
-    EXPECT_EQ(server.requests("/version.ini"), 3);
+    waitForVersionCheck();
+    EXPECT_EQ(server.requests("/version.ini"), 6);
 }
 
 // Only a launcher that the server names and that differs is offered: by the setup where it can

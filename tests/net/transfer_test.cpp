@@ -1,15 +1,20 @@
 // Fetches into memory and downloads onto the disk against the test server's answers and faults.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "net/download.h"
 #include "net/fetch.h"
 #include "net/retry_pause.h"
+#include "platform/platform.h"
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
 
@@ -43,7 +48,11 @@ struct Row {
     std::string result;
     std::vector<std::string> log, ranges;
     std::optional<std::string> before = std::nullopt, staged = std::nullopt;
-    int outageMs = 0;  // 503 for so long, with pauses between attempts of 20 ms and growing
+    // 503 for so long, with pauses between attempts of 20 ms and growing. The pauses are drawn at
+    // random, so the log and ranges are compared with repeated lines taken as one.
+    int outageMs = 0;
+    bool arrives = true;  // the file is in place afterwards, else the old one stays
+    int waitsMs = 0;      // the attempts take at least this long: a pause the server asked for
 };
 
 // clang-format off
@@ -95,13 +104,32 @@ const Row rows[] = {
     // What a launcher that was ended midway received is taken up by the next one.
     {"leftOverPartResumed", bigSum, {answer(200, big)}, big,
      {mismatch, resumed + "20000", saved}, {"bytes=20000-"}, "old", big.substr(0, 20000)},
-    // Regression: growing pauses outlast a 503 outage that ten attempts in a row would not: 20,
-    // 40, 80, 160 ms after the first four failures, the sixth attempt comes after the outage.
+    // Regression: growing pauses outlast a 503 outage that ten attempts in a row would not.
     {"outageOutlasted", contentSum, {answer(200, content)}, content,
-     {mismatch, failed + "No error, HTTP code: 503", failed + "No error, HTTP code: 503",
-      failed + "No error, HTTP code: 503", failed + "No error, HTTP code: 503",
-      failed + "No error, HTTP code: 503", saved},
-     times(6, ""), "old", fetch, 400},
+     {mismatch, failed + "No error, HTTP code: 503", saved}, {""}, "old", fetch, 400},
+    // Regression: a file the server keeps wrong (or does not have) locked every player out with
+    // the lost-connection box. It is a failed file now, after a few whole answers; the old file
+    // stays, and nothing of the refused bytes is kept.
+    {"wrongBytesFailTheFileNotTheLauncher", contentSum, {answer(200, "tampered")}, "old",
+     {mismatch, refused, refused, refused,
+      "Download given up: the server's file does not match its checksum"},
+     times(3, ""), "old", fetch, 0, false},
+    {"missingFileFailsTheFileNotTheLauncher", contentSum, {answer(404, "gone")}, "old",
+     {mismatch, failed + "No error, HTTP code: 404", failed + "No error, HTTP code: 404",
+      failed + "No error, HTTP code: 404", "Download given up: the server does not give out the file"},
+     times(3, ""), "old", fetch, 0, false},
+    // An overloaded server's Retry-After is honoured when it fits in the attempts' minute.
+    {"retryAfterHonoured", contentSum,
+     {{503, "busy", Delivery::Whole, {{"Retry-After", "1"}}}, answer(200, content)}, content,
+     {failed + "No error, HTTP code: 503", "The server asked to wait 1 s before the next attempt",
+      saved},
+     {"", ""}, fetch, fetch, 0, true, 1000},
+    {"retryAfterBeyondTheMinuteNotWaitedFor", contentSum,
+     {{429, "busy", Delivery::Whole, {{"Retry-After", "3600"}}}, answer(200, content)}, content,
+     {failed + "No error, HTTP code: 429",
+      "The server asked to wait 3600 s, longer than the attempts last: trying again sooner",
+      saved},
+     {"", ""}},
 };
 // clang-format on
 
@@ -118,13 +146,14 @@ TEST_P(Transfer, AnswersResultLogAndRanges) {
     const Row& row = GetParam();
     server.script("/file", row.answers);
     if (row.outageMs > 0) server.failFor("/file", milliseconds(row.outageMs), 503);
-    setRetryPauseUnit(milliseconds(row.outageMs > 0 ? 20 : 1));
+    setRetryPauseUnit(milliseconds(row.outageMs > 0 || row.waitsMs > 0 ? 20 : 1));
+    const auto started = std::chrono::steady_clock::now();
     const std::string url = server.url("/file"), local = folder.file("Astrovance/Data/file.bin");
     if (row.before) writeFile(local, *row.before);
     if (row.staged) writeFile(local + ".orv-partial", *row.staged);
     std::vector<std::string> log;
     if (row.checksum) {
-        EXPECT_TRUE(downloadFile(url, local, "Data/file.bin", *row.checksum, false));
+        EXPECT_EQ(downloadFile(url, local, "Data/file.bin", *row.checksum, false), row.arrives);
         EXPECT_EQ(readFile(local), row.result);
         // The folders are made; nothing of the transfer is left beside the file.
         EXPECT_EQ(filesBelow(folder.path() / "Astrovance"),
@@ -138,20 +167,27 @@ TEST_P(Transfer, AnswersResultLogAndRanges) {
         if (line.ends_with("{url}")) line = line.substr(0, line.size() - 5) + url;
         if (line.ends_with("{file}")) line = line.substr(0, line.size() - 6) + local;
     }
-    EXPECT_EQ(logMessages(), log);
-    EXPECT_EQ(server.rangesAsked("/file"), row.ranges);
+    std::vector<std::string> seen = logMessages(), ranges = server.rangesAsked("/file");
+    if (row.outageMs > 0) {
+        EXPECT_GE(server.requests("/file"), 5) << "the outage outlasts four attempts";
+        seen.erase(std::unique(seen.begin(), seen.end()), seen.end());
+        ranges.erase(std::unique(ranges.begin(), ranges.end()), ranges.end());
+    }
+    EXPECT_EQ(seen, log);
+    EXPECT_EQ(ranges, row.ranges);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, milliseconds(row.waitsMs));
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Transfer, testing::ValuesIn(rows),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Regression: a server that keeps sending the wrong bytes fails ten times, which tells the player
-// and ends the process; the installed file is never touched.
+// A connection lost for good fails ten times, which tells the player and ends the process; the
+// installed file is never touched.
 TEST_F(Transfer, TenFailuresTellTheUserAndEndTheProcess) {
     const std::string target = folder.file("file.bin");
     writeFile(target, "the good old file");
-    server.script("/file", {answer(200, "tampered")});
-    EXPECT_EXIT(downloadFile(server.url("/file"), target, "file.bin", contentSum, false),
+    server.script("/file", {cutAfter(big, 100)});
+    EXPECT_EXIT(downloadFile(server.url("/file"), target, "file.bin", "", false),
                 testing::ExitedWithCode(0),
                 "Download Failed: Connection lost!\\. Please check your internet connection and "
                 "restart the launcher\\.");
@@ -160,13 +196,51 @@ TEST_F(Transfer, TenFailuresTellTheUserAndEndTheProcess) {
                     "child is a new process with its own test folder and server";
 #endif
     std::vector<std::string> expected{"Patched: " + target, mismatch};
-    expected.insert(
-        expected.end(), 10,
-        "Download refused: checksum 24997ab5 instead of " + contentSum + " for " + target);
+    expected.insert(expected.end(), 10, partial + "200");
     EXPECT_EQ(logMessages(), expected);
     EXPECT_EQ(server.requests("/file"), 10);
     EXPECT_EQ(readFile(target), "the good old file");
-    EXPECT_FALSE(fs::exists(target + ".orv-partial")) << "refused bytes are not kept";
+    EXPECT_FALSE(fs::exists(target + ".orv-partial")) << "unchecked bytes are not kept";
+}
+
+// Regression: four transfers that lost the connection together showed four boxes.
+TEST_F(Transfer, TransfersThatGiveUpTogetherTellThePlayerOnce) {
+    server.script("/file", {answer(503)});
+    EXPECT_EXIT(
+        {
+            static std::atomic<int> boxes{0};
+            platform::messageBoxAnswerer = [](const std::string&, const std::string&,
+                                              platform::MessageKind) {
+                ++boxes;
+                std::this_thread::sleep_for(milliseconds(300));  // the others give up meanwhile
+                std::fprintf(stderr, "boxes shown: %d\n", boxes.load());
+                return platform::MessageAnswer::Ok;
+            };
+            std::vector<std::thread> transfers;
+            for (int i = 0; i < 4; ++i)
+                transfers.emplace_back([&, i] {
+                    downloadFile(server.url("/file"), folder.file(std::to_string(i)), "", "",
+                                 false);
+                });
+            for (std::thread& transfer : transfers) transfer.join();
+        },
+        testing::ExitedWithCode(0), "boxes shown: 1\n");
+}
+
+// The pauses of launchers that failed together differ, around a middle that doubles.
+TEST(RetryPause, IsDrawnAroundAGrowingMiddle) {
+    setRetryPauseUnit(milliseconds(100));
+    for (const auto& [failures, middle] :
+         {std::pair{1, 100}, {2, 200}, {4, 800}, {5, 1600}, {9, 1600}}) {
+        std::vector<milliseconds::rep> pauses;
+        for (int i = 0; i < 200; ++i) pauses.push_back(retryPause(failures).count());
+        const auto [low, high] = std::minmax_element(pauses.begin(), pauses.end());
+        EXPECT_GE(*low, middle / 2);
+        EXPECT_LT(*low, middle * 3 / 4) << failures;
+        EXPECT_GT(*high, middle * 5 / 4) << failures;
+        EXPECT_LE(*high, middle * 3 / 2);
+    }
+    setRetryPauseUnit(milliseconds(1));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // report's manifest pages), what their loads, commands and navigations do, and whose it obeys.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -16,6 +17,7 @@
 #include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
 #include "web/browser_host.h"
+#include "web/client_sync.h"
 #include "web/page_messages.h"
 #include "web/report_feed.h"
 
@@ -53,6 +55,8 @@ protected:
     // A detached run must not outlive the test's folder.
     void TearDown() override {
         waitFor([] { return !patchRunning; });
+        server.release();
+        waitForClientWork();
     }
     std::u16string page(const char* path) { return toWide(server.url(path)); }
     Lines newLines() {
@@ -80,21 +84,68 @@ TEST_F(Web, PatcherPageStartsTimerAndOnePatchRunUntilComplete) {
     EXPECT_EQ(server.requests("/version.ini"), 1) << "only the first load started a run";
 }
 
+const std::string settingsQuery = "/launcher_client/index.php?a=getgamesettings&token=c0ffee";
+const std::string windowed =
+    R"({"windowmode":"true","autoconnect":"off",)"
+    R"("update_lanlist":"off","use4gbvram":"off","runinbackground":"true"})";
+
 TEST_F(Web, ClientPageSyncsAtMostOnceASecond) {
-    const std::string settings = "/launcher_client/index.php?a=getgamesettings&token=c0ffee";
-    server.script(
-        settings,
-        {answer(200, R"({"windowmode":"true","autoconnect":"off",)"
-                     R"("update_lanlist":"off","use4gbvram":"off","runinbackground":"true"})")});
+    server.script(settingsQuery, {answer(200, windowed)});
     browser.load(page("/launcher_client/index.php"));
     browser.load(page("/launcher_client/index.php"));
-    EXPECT_EQ(server.requests(settings), 1);
+    waitForClientWork();
+    EXPECT_EQ(server.requests(settingsQuery), 1);
     EXPECT_EQ(IniDocument::getValue(clientSettingsPath.get(), "Config", "WindowMode"), "true");
     lastClientSync -= 1'000'000'000;
     browser.load(page("/launcher_client/index.php?token=c0ffee"));
-    EXPECT_EQ(server.requests(settings), 1) << "only the page without a query syncs";
+    waitForClientWork();
+    EXPECT_EQ(server.requests(settingsQuery), 1) << "only the page without a query syncs";
     browser.load(page("/launcher_client/index.php"));
-    EXPECT_EQ(server.requests(settings), 2);
+    waitForClientWork();
+    EXPECT_EQ(server.requests(settingsQuery), 2);
+}
+
+// Regression: the sync ran on the UI thread, and a web service slow to answer froze the window
+// (close obeyed only when the answer came). The load returns at once; a load meanwhile starts no
+// second sync; the game start waits for the sync and gets its settings.
+TEST_F(Web, ClientPageSyncRunsBesideTheWindowAndTheGameStartWaitsForIt) {
+    server.script(settingsQuery, {answer(200, windowed, Delivery::Pause)});
+    const auto before = std::chrono::steady_clock::now();
+    browser.load(page("/launcher_client/index.php"));
+    ASSERT_TRUE(waitFor([&] { return server.requests(settingsQuery) == 1; }));
+    lastClientSync -= 1'000'000'000;
+    browser.load(page("/launcher_client/index.php"));
+    onWebMessage(&browser.window, u"StartAstrovance");
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(IniDocument::getValue(clientSettingsPath.get(), "Config", "WindowMode"), "");
+    server.release();
+    waitForClientWork();
+    EXPECT_EQ(server.requests(settingsQuery), 1);
+    const Lines log = newLines();
+    const auto line = [&](const std::string& text) {
+        return std::find(log.begin(), log.end(), text) - log.begin();
+    };
+    EXPECT_LT(line("The settings and account sync is still running: this load starts none"),
+              line("Start Astrovance"));
+    EXPECT_LT(line("The game starts once the settings and account sync has ended"),
+              line("Startparameters:  -w"));
+    EXPECT_LT(line("Startparameters:  -w"), static_cast<std::ptrdiff_t>(log.size()))
+        << "the game started with the synced settings";
+}
+
+// The player's close is obeyed at once, while the service still holds the sync's answer.
+TEST_F(Web, CloseIsObeyedWhileASyncWaitsForTheService) {
+    server.script(settingsQuery, {answer(200, windowed, Delivery::Pause)});
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            browser.load(page("/launcher_client/index.php"));
+            std::this_thread::sleep_for(std::chrono::milliseconds(200));
+            onWebMessage(&browser.window, u"close");
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
 }
 
 // Quotes and control characters in a path cannot break the array; a blank line counts but yields
