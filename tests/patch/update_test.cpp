@@ -4,8 +4,13 @@
 #include <archive_entry.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
 #include <map>
 #include <memory>
+#include <thread>
 
 #include "patch/extract_entries.h"
 #include "patch/update_from_web.h"
@@ -136,6 +141,19 @@ const UpdateRow rows[] = {
      "blocker=not a folder; flaky.txt=at last; ok.txt=fine", false,
      "Update incomplete: 1 file(s) could not be brought up to date", "flaky.txt=2",
      "blocker/sub/x.txt = 1\n", Archive::Kept, nullptr, flaky},
+    // Regression: a file the server keeps wrong locked every player out with the lost-connection
+    // box; it fails alone now, after three whole downloads, and the rest is done.
+    {"webWrongFileFailsAloneAndTheRestIsDone",
+     "",
+     "ok.txt=fine; wrong.txt=right",
+     "ok.txt=fine",
+     false,
+     "Update incomplete: 1 file(s) could not be brought up to date",
+     "wrong.txt=3",
+     "",
+     Archive::Kept,
+     nullptr,
+     {{"/u/web/wrong.txt", {answer(200, "tampered")}}}},
     {"webErrorPageIsNoManifest", "", "", "", false, "", "x.txt=0", "", Archive::Kept, nullptr,
      errorPage},
     // Stored in reverse; the manifest writes keys with "\", has one the archive lacks and an
@@ -237,6 +255,52 @@ INSTANTIATE_TEST_SUITE_P(Rows, UpdateTable, testing::ValuesIn(rows),
                          [](const testing::TestParamInfo<UpdateRow>& info) {
                              return info.param.name;
                          });
+
+// Regression: every download wrote its name on the page's file line as it began, beside the
+// percentage of another one under way. Whenever the timer looks, the line's name and percentage
+// belong to one transfer: "name (r KB / e KB)" at about r/e, or a bare name at 0 %.
+TEST_F(PatchTest, FileLineNeverPairsOneTransfersNameWithAnothersPercentage) {
+    std::string manifest;
+    // The first transfer stops halfway for a while, holding the line, as small others go by.
+    for (int i = 0; i < 40; ++i) {
+        const std::string name = "f" + std::to_string(100 + i) + ".bin";
+        const std::string content = i == 0 ? longText : "small " + name;
+        serve("web/" + name, content);
+        manifest += name + " = " + contentChecksum(content) + "\n";
+    }
+    serve("web/files.ini", manifest);
+    server.script("/u/web/f100.bin", {answer(200, longText, Delivery::Pause)});
+    server.addRoundTrip(std::chrono::milliseconds(10));
+    std::atomic<bool> done{false};
+    std::thread update([&] {
+        updateFilesFromWeb(server.url("/u/web/files.ini"), installationRoot);
+        done = true;
+    });
+    std::thread release([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        server.release();
+    });
+    int samples = 0;
+    std::vector<std::string> mismatched;
+    while (!done) {
+        const FileLine line = PatchProgress.fileLine();
+        const std::string name = toNarrow(line.name);
+        int received = 0, expected = 0;
+        const auto open = name.find(" (");
+        const bool sized =
+            open != std::string::npos &&
+            std::sscanf(name.c_str() + open, " (%d KB / %d KB)", &received, &expected) == 2;
+        const bool fits =
+            sized ? expected > 0 && std::abs(line.progress - received * 100.0 / expected) < 2
+                  : line.progress == 0 || name.empty();
+        if (!fits) mismatched.push_back(name + " at " + std::to_string(line.progress));
+        ++samples;
+    }
+    update.join();
+    release.join();
+    EXPECT_GT(samples, 0);
+    EXPECT_EQ(mismatched, std::vector<std::string>{});
+}
 
 // Regressions: an entry named as a drive path ("C:/...", written with "/" as archives carry names)
 // or climbing out is refused as lying outside, not reported missing; and a failed extraction
