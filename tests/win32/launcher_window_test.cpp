@@ -7,6 +7,7 @@
 
 #include <shlwapi.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "shell/win32/webview2_abi.h"
 #include "shell/win32/webview2_host.h"
 #include "tests/support/fake_browser.h"
+#include "tests/support/http_server.h"
 #include "tests/support/temp_dir.h"
 #include "web/browser_host.h"
 
@@ -265,6 +267,29 @@ TEST_F(LauncherWindow, ReadyBrowserShowsThePatcherPageAndPassesItsEventsOn) {
         TRUE);
     EXPECT_EQ(opened, std::vector<std::u16string>{u"https://forum.example/"});
     EXPECT_EQ(events, "OR") << "no navigation of the launcher's own";
+}
+
+// Regression: the client page's sync ran on the UI thread, and a web service that held its answer
+// froze the window: the player's close waited for it. It is obeyed at once.
+TEST_F(LauncherWindow, CloseIsObeyedWhileTheWebServiceHoldsTheSync) {
+    HttpServer server;
+    server.script("/launcher_client/index.php", {answer(200, "{}", Delivery::Pause)});
+    overrideEndpoints(server.url(), server.url());
+    const std::u16string page = toWide(server.url("/launcher_client/index.php"));
+    const std::wstring client(page.begin(), page.end());
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_EXIT(
+        {
+            create();
+            uri = client.c_str();
+            raise<ICoreWebView2NavigationCompletedEventHandler>(
+                &view, static_cast<ICoreWebView2NavigationCompletedEventArgs*>(nullptr));
+            Sleep(200);
+            raiseFor<ICoreWebView2WebMessageReceivedEventHandler>(client.c_str(), &messageArgs,
+                                                                  L"close");
+        },
+        testing::ExitedWithCode(0), "");
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(5));
 }
 
 // Every way the browser can fail to come is logged once, leaves no browser and puts a notice in
