@@ -1,13 +1,13 @@
 #include "net/download.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string_view>
 #include <thread>
@@ -196,13 +196,13 @@ void takeUpLeftOver(Download& download) {
 // Transfers that lose the connection together tell the player once: the first shows the box and
 // ends the process, the others wait for that.
 [[noreturn]] void giveUp() {
-    static std::once_flag told;
-    std::call_once(told, [] {
+    static std::atomic<bool> told{false};
+    if (!told.exchange(true)) {
         platform::messageBox(
             "Connection lost!. Please check your internet connection and restart the launcher.",
             "Download Failed", platform::MessageKind::Error);
         platform::terminateProcess(0);
-    });
+    }
     for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
 }
 

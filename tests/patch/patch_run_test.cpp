@@ -144,6 +144,13 @@ TEST_F(PatchRunTest, ClientVersionDecidesTheRunAndOnlyWhatTheRunAppliedIsRecorde
     EXPECT_EQ(PatchProgress.outcome, Unchecked);
     EXPECT_EQ(PatchProgress.overallProgress, 100);
 
+    // Regression: a server that answers with a version file naming no version was reported as
+    // unreachable.
+    server.script("/version.ini", {answer(200, "[Launcher]\nv=0.0.2\n")});
+    patchRunMain(server.url());
+    EXPECT_EQ(PatchProgress.outcome, NoServerVersion);
+    EXPECT_EQ(clientVersion(), "0.0.0");
+
     serveVersionFile("1.1", "1.2 = other, /u/1.2/x.ini\n");
     patchRunMain(server.url());
     EXPECT_EQ(clientVersion(), "0.0.0") << "the only update lies beyond the current version";
@@ -173,10 +180,12 @@ TEST_F(PatchRunTest, SecondPatchThreadEndsAtOnceWhileARunIsInProgress) {
 }
 
 #ifndef _WIN32
-// Regression: an error raised inside the run (here the current-folder query of the scripts, in a
-// working folder that was deleted) ended the launcher instead of the run.
+// Regressions: an error raised inside the run (here the current-folder query of the scripts, in a
+// working folder that was deleted) ended the launcher instead of the run; then it ended the run as
+// "Update Complete", with the bars where they stood.
 TEST_F(PatchRunTest, ErrorInsideTheRunEndsTheRunNotTheProcess) {
     setClientVersion("1.0");
+    PatchProgress.outcome = Applied;
     serveVersionFile("1.1", "1.1 = other, /u/1.1/x.ini\n");
     serveScripts("1.1");
     const fs::path doomed = dir.path() / "doomed";
@@ -190,6 +199,8 @@ TEST_F(PatchRunTest, ErrorInsideTheRunEndsTheRunNotTheProcess) {
     EXPECT_FALSE(patchRunning);
     EXPECT_EQ(logged("Patch run failed: ").size(), 1u);
     EXPECT_EQ(clientVersion(), "1.0") << "nothing was applied";
+    EXPECT_EQ(PatchProgress.outcome, Incomplete);
+    EXPECT_EQ(PatchProgress.overallProgress + PatchProgress.fileProgress, 200);
 }
 #endif
 
