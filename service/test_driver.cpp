@@ -1,8 +1,10 @@
 #include "service/test_driver.h"
 
+#include <chrono>
 #include <fstream>
 #include <mutex>
 #include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -70,6 +72,16 @@ void addTestDriverRoutes(httplib::Server& server, const fs::path& folder) {
                     std::ofstream(folder / "seen.log", std::ios::app) << request.body << '\n';
                     response.status = 204;
                 });
+}
+
+void holdWhileTheTestAsks(const fs::path& folder) {
+    const fs::path hold = folder / "hold-sync";
+    int seconds = 0;
+    std::ifstream(hold) >> seconds;
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    std::error_code error;
+    while (std::chrono::steady_clock::now() < until && fs::exists(hold, error))
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
 void sendDrivenPage(httplib::Response& response, const fs::path& page) {

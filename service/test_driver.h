@@ -12,5 +12,9 @@
 // "<page path> <message>" ("<page path> loaded" when a page has loaded).
 void addTestDriverRoutes(httplib::Server& server, const std::filesystem::path& folder);
 
+// While the test keeps a file "hold-sync" in `folder`, the web service holds its answers to the
+// launcher's settings and account requests (at most as many seconds as the file says).
+void holdWhileTheTestAsks(const std::filesystem::path& folder);
+
 // Serves the page with the driver script added before its closing body tag.
 void sendDrivenPage(httplib::Response& response, const std::filesystem::path& page);

@@ -52,6 +52,7 @@ void answerAction(const httplib::Request& request, httplib::Response& response,
         return sendJson(response, 400,
                         {{"error", action.empty() ? "Missing action." : "Unknown action."}});
     }
+    if (!config.testDriverFolder.empty()) holdWhileTheTestAsks(config.testDriverFolder);
     const auto client = store.find(requestToken(request));
     if (!client) return sendJson(response, 200, unknownClient);
     if (action == "getgamesettings")

@@ -121,14 +121,24 @@ check "repair logged" log_has "Repair Astrovance"
 check "client page after the repair" wait_for 90 seen "/launcher_client/index.php loaded"
 check "executable restored" python3 "$here/check_install.py" "$install" "$server"
 
-# 5. Close ends the launcher with status 0.
+# 5. Close ends the launcher with status 0, at once, also while the web service holds the client
+#    page's sync for 30 seconds: nothing on the window's thread waits for it.
+echo 30 >"$driver/hold-sync"
+: >"$driver/seen.log"
+command "navigate /launcher_client/index.php"
+check "client page loaded with its sync held" wait_for 20 seen "/launcher_client/index.php loaded"
+sleep 1
 command close
+closed_at=$(date +%s%N)
 if wait_for 20 bash -c "! kill -0 $launcher_pid 2>/dev/null"; then
+  took_ms=$((($(date +%s%N) - closed_at) / 1000000))
+  check "close obeyed within a second while the sync is held (${took_ms} ms)" test "$took_ms" -le 1000
   wait "$launcher_pid"; status=$?
   check "close ends with status 0" test "$status" -eq 0
 else
   fail "close ends the launcher"
 fi
+rm -f "$driver/hold-sync"
 
 # 6. The native launcher is not updated by the Windows setup: a newer one on the server is named on
 #    the page, where the player learns where to get it, and the start goes on.
