@@ -46,9 +46,8 @@ void BackgroundTask::waitIdle() const {
 }
 
 void BackgroundTask::finish() {
-    {
-        const std::lock_guard lock(lock_);
-        running_ = false;
-    }
+    // Under the lock: a waiter that returns may be followed by the task's end.
+    const std::lock_guard lock(lock_);
+    running_ = false;
     idle_.notify_all();
 }
