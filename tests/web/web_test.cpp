@@ -136,6 +136,8 @@ TEST_F(Web, ClientPageSyncRunsBesideTheWindowAndTheGameStartWaitsForIt) {
 
 // The player's close is obeyed at once, while the service still holds the sync's answer.
 TEST_F(Web, CloseIsObeyedWhileASyncWaitsForTheService) {
+    // The child starts afresh, with a server of its own: a fork would copy this one's threads.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
     server.script(settingsQuery, {answer(200, windowed, Delivery::Pause)});
     const auto before = std::chrono::steady_clock::now();
     EXPECT_EXIT(
@@ -145,6 +147,7 @@ TEST_F(Web, CloseIsObeyedWhileASyncWaitsForTheService) {
             onWebMessage(&browser.window, u"close");
         },
         testing::ExitedWithCode(0), "");
+    GTEST_FLAG_SET(death_test_style, "fast");
     EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(3));
 }
 
