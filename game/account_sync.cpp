@@ -21,6 +21,7 @@ void syncAccount() {
 }
 
 void syncAccount(const std::string& serviceUrl) {
+    noteGameDocumentsFolder();
     const std::string body =
         fetchUrl(serviceUrl + "/launcher_client/index.php?a=getaccount&token=" + clientToken.get());
     if (body.empty()) {

@@ -52,11 +52,25 @@ void shellOpen(const std::u16string& target);
 void startProgram(const std::string& file, const std::string& parameters,
                   const std::string& workingDirectory);
 
-// Stores a string value under the given key of the current user's registry, which must exist
-// already: it is never created. False when the key cannot be opened for writing or the value not
-// set; nothing when this system has no registry.
-std::optional<bool> writeGameRegistryValue(const std::string& keyPath, const std::string& name,
-                                           const std::string& data);
+// What became of a value meant for the game's registry.
+enum class RegistryWrite {
+    NoRegistry,  // the program reads no registry here
+    Stored,
+    NoKey,   // the key does not exist or cannot be opened for writing; nothing was written
+    Failed,  // the key is there, but the value was not set
+};
+
+// Stores a string value under the given key of the current user's registry, as `program` (a path
+// relative to the current folder) sees it when startProgram starts it: the system's registry on
+// Windows, the Wine prefix's for a Windows program elsewhere. The key must exist already: it is
+// never created. May take seconds the first time a Wine prefix is used.
+RegistryWrite writeGameRegistryValue(const std::string& program, const std::string& keyPath,
+                                     const std::string& name, const std::string& data);
+
+// The documents folder that `program` sees when startProgram starts it, where that can differ
+// from documentsFolder(): a Windows program's in its Wine prefix. Nothing elsewhere, or when the
+// prefix does not tell.
+std::optional<std::string> programDocumentsFolder(const std::string& program);
 
 // Deletes one file; false when it could not be deleted.
 bool deleteFile(const std::u16string& path);

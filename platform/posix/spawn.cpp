@@ -1,12 +1,15 @@
 #include "platform/posix/spawn.h"
 
 #include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
+#include <thread>
 
 namespace platform {
 
@@ -32,6 +35,46 @@ void spawnDetached(const std::vector<std::string>& argv, const std::string& work
     int status = 0;
     while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
+}
+
+std::optional<int> runProgram(const std::vector<std::string>& argv,
+                              const std::vector<std::string>& environment,
+                              std::chrono::milliseconds timeout) {
+    if (argv.empty()) return std::nullopt;
+    std::vector<char*> args, variables;
+    for (const auto& arg : argv) args.push_back(const_cast<char*>(arg.c_str()));
+    for (const auto& variable : environment)
+        variables.push_back(const_cast<char*>(variable.c_str()));
+    args.push_back(nullptr);
+    variables.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (const int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO})
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null",
+                                         fd == STDIN_FILENO ? O_RDONLY : O_WRONLY, 0);
+    pid_t child = 0;
+    const int failed =
+        posix_spawnp(&child, args[0], &actions, nullptr, args.data(), variables.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (failed != 0) return std::nullopt;
+
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    int status = 0;
+    for (;;) {
+        const pid_t ended = waitpid(child, &status, WNOHANG);
+        if (ended == child) break;
+        if (ended < 0 && errno != EINTR) return std::nullopt;
+        if (std::chrono::steady_clock::now() >= deadline) {
+            kill(child, SIGKILL);
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+            return std::nullopt;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (!WIFEXITED(status)) return std::nullopt;
+    return WEXITSTATUS(status);
 }
 
 bool onPath(const std::string& name) {

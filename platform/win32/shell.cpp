@@ -32,16 +32,21 @@ bool deleteFile(const std::u16string& path) {
     return DeleteFileW(wideChars(path)) != 0;
 }
 
-std::optional<bool> writeGameRegistryValue(const std::string& keyPath, const std::string& name,
-                                           const std::string& data) {
+RegistryWrite writeGameRegistryValue(const std::string&, const std::string& keyPath,
+                                     const std::string& name, const std::string& data) {
     HKEY key = nullptr;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, keyPath.c_str(), 0, KEY_WRITE, &key) != ERROR_SUCCESS)
-        return false;
+        return RegistryWrite::NoKey;
     const LONG result =
         RegSetValueExA(key, name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
                        static_cast<DWORD>(data.size() + 1));
     RegCloseKey(key);
-    return result == ERROR_SUCCESS;
+    return result == ERROR_SUCCESS ? RegistryWrite::Stored : RegistryWrite::Failed;
+}
+
+// The game runs on this system and sees its documents folder.
+std::optional<std::string> programDocumentsFolder(const std::string&) {
+    return std::nullopt;
 }
 
 }  // namespace platform

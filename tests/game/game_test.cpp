@@ -1,6 +1,7 @@
 // The client token, the account and settings from the web service, the game's patches and start.
 #include <gtest/gtest.h>
 
+#include <map>
 #include <regex>
 #include <set>
 #include <thread>
@@ -87,6 +88,77 @@ TEST_F(Game, AccountGoesToSettingsAndGameKeyAndALaterOneReplacesIt) {
 #endif
     }
 }
+
+#ifndef _WIN32
+// A game run by Wine reads the prefix's registry: a stand-in `wine` notes its arguments and locale,
+// and fails the `reg` command that the prefix's "fails" names ("query": no game key).
+TEST_F(Game, UnderWineTheAccountGoesThroughRegIntoAnExistingKeyOnly) {
+    const fs::path prefix = dir.path() / "prefix",
+                   docs = prefix / "dosdevices/c:/users/Jos\xC3\xA9/Documents";
+    const std::string calls = dir.file("calls"), key = "[HKCU\\" + gameRegistryKey + "]";
+    writeFile(dir.path() / "bin/wine",
+              "#!/bin/sh\nprintf '[%s]' \"$@\" \"$LC_ALL $LC_CTYPE $LANG\" >>" + calls +
+                  "\nread -r f <\"$WINEPREFIX/fails\"; [ \"$2\" != \"$f\" ]\n");
+    fs::permissions(dir.path() / "bin/wine", fs::perms::owner_all);
+    writeFile(prefix / "user.reg",
+              "[Software\\\\Microsoft\\\\Windows\\\\CurrentVersion\\\\Explorer\\\\"
+              "Shell Folders] 1\n\"Personal\"=\"C:\\\\users\\\\Jos\\xe9\\\\Documents\"\n");
+    for (const auto& folder : {docs.parent_path(), dir.path() / "Own"})
+        fs::create_directories(folder);
+    std::map<std::string, std::string> saved;
+    for (const char* name : {"PATH", "WINEPREFIX", "LC_ALL", "LC_CTYPE", "LANG"})
+        if (const char* value = std::getenv(name)) saved[name] = value;
+
+    const std::string name = "P \"\xC3\x84rger\"  \xE6\x9D\xB1 a\\", sig = "9f 8e";
+    auto reg = [&](const std::string& locale, const std::string& value) {
+        const std::string env = "[" + locale + "]", query = "[reg][query]" + key + env;
+        const std::string data = value == "MPAccountName" ? name : sig;
+        return value.empty() ? query
+                             : query + "[reg][add]" + key + "[/v][" + value + "][/t][REG_SZ][/d][" +
+                                   data + "][/f]" + env;
+    };
+    const std::string u = "C.UTF-8  ", none = reg(u, "") + reg(u, ""),
+                      both = reg(u, "MPAccountName") + reg(u, "MPAccountNameSig"),
+                      c = reg(" C.UTF-8 C", "MPAccountName") + reg("C  ", "MPAccountNameSig");
+    const std::string apart = "The game reads its settings from " + docs.string() +
+                              "/My Games/ORV, not from " + userFolder.get(),
+                      f = "Failed to write the game's registry value MPAccountName";
+    const struct {
+        const char *head, *path, *prefix, *fails, *locale;
+        bool ownDocuments, ownStore;
+        std::string calls;
+        std::vector<std::string> log;
+    } rows[] = {
+        {"MZ", "bin", "prefix", "query", "C.UTF-8", false, false, none, {}},
+        {"MZ", "bin", "prefix", "", "C.UTF-8", false, false, both, {}},
+        // Wine reads its command line in the locale's character set.
+        {"MZ", "bin", "prefix", "", "C", false, false, c, {}},
+        {"MZ", "bin", "prefix", "add", "C.UTF-8", true, false, both, {apart, f, f + "Sig"}},
+        {"MZ", "bin", "prefix", "", "C.UTF-8", true, false, both, {}},  // noted once
+        {"MZ", "bin", "none", "", "C.UTF-8", false, false, "", {}},
+        {"MZ", "none", "prefix", "", "C.UTF-8", false, true, "", {}},
+        {"#!/bin/sh", "bin", "prefix", "", "C.UTF-8", false, true, "", {}},
+    };
+    for (const auto& row : rows) {
+        fs::remove_all(docs);
+        fs::create_directory_symlink(dir.path() / (row.ownDocuments ? "Own" : "Documents"), docs);
+        writeFile(prefix / "fails", row.fails);
+        setenv("WINEPREFIX", dir.file(row.prefix).c_str(), 1);
+        setenv("PATH", dir.file(row.path).c_str(), 1);
+        setenv("LC_ALL", row.locale, 1);
+        for (const char* variable : {"LC_CTYPE", "LANG"}) unsetenv(variable);
+        writeFile(executable, row.head);
+        for (const auto& file : {calls, gameRegistryStorePath(), logPath.get()}) fs::remove(file);
+        synced("getaccount",
+               R"({"MPAccountName":"P \"\u00c4rger\"  \u6771 a\\","MPAccountNameSig":"9f 8e"})");
+        EXPECT_EQ(fs::exists(calls) ? readFile(calls) : "", row.calls) << row.fails;
+        EXPECT_EQ(logMessages(), row.log) << row.fails;
+        EXPECT_EQ(fs::exists(gameRegistryStorePath()), row.ownStore) << row.head;
+    }
+    for (const char* name : {"PATH", "WINEPREFIX", "LC_ALL", "LC_CTYPE", "LANG"})
+        saved.count(name) ? setenv(name, saved[name].c_str(), 1) : unsetenv(name);
+}
+#endif
 
 TEST_F(Game, SettingsWrittenInOrderUnderTheirKeys) {
     // A quoted false elsewhere is harmless; an escaped one is untouched and arrives as text.

@@ -22,10 +22,12 @@ TEST(Win32Platform, ManifestSelectsUtf8AndDocumentsFolderIsTheShellsPersonalFold
 // The key belongs to the game: the launcher only fills in text values under it.
 TEST(Win32Platform, RegistryValueIsWrittenAsTextOnlyUnderAnExistingKey) {
     const std::string path = "Software\\ORV Tests\\" + std::to_string(GetCurrentProcessId());
-    EXPECT_EQ(platform::writeGameRegistryValue(path, "Name", "Pilot"), std::optional(false));
+    EXPECT_EQ(platform::writeGameRegistryValue("", path, "Name", "Pilot"),
+              platform::RegistryWrite::NoKey);
     HKEY key = nullptr;
     ASSERT_EQ(RegCreateKeyA(HKEY_CURRENT_USER, path.c_str(), &key), ERROR_SUCCESS);
-    EXPECT_EQ(platform::writeGameRegistryValue(path, "Name", "Pilot"), std::optional(true));
+    EXPECT_EQ(platform::writeGameRegistryValue("", path, "Name", "Pilot"),
+              platform::RegistryWrite::Stored);
     char data[64] = {};
     DWORD type = 0, size = sizeof data;
     RegQueryValueExA(key, "Name", nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
