@@ -31,7 +31,10 @@ std::optional<ServedFile> fileFacts(const std::string& path) {
 
 class LocalServer : public ServerFiles {
 public:
-    explicit LocalServer(const std::string& root) : root_(fs::absolute(toPath(root))) {}
+    explicit LocalServer(const std::string& root)
+        : root_(fs::absolute(toPath(root)).lexically_normal()) {
+        if (!root_.has_filename()) root_ = root_.parent_path();  // "root/" names the same
+    }
 
     std::string where(const std::string& path) const override { return pathText(place(path)); }
 
