@@ -12,8 +12,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <thread>
 #include <string>
+#include <thread>
 
 #include "testdata/game_content.h"
 #include "tests/support/temp_dir.h"
@@ -112,8 +112,8 @@ int main(int argc, char** argv) {
                                         "' full --tree . --version 1.0 ../root >/dev/null");
     const fs::path ours = folder.path() / "root" / "full" / "1.0" / "ORV.zip";
     show("orv-publish full", publish, sizeOf(ours), input);
-    const Run check = runIn(tree, std::string("exec '") + ORV_PUBLISH_PATH +
-                                      "' check ../root >/dev/null");
+    const Run check =
+        runIn(tree, std::string("exec '") + ORV_PUBLISH_PATH + "' check ../root >/dev/null");
     std::printf("  %-22s %7.2f s  (reads and checks every entry; %s)\n", "orv-publish check",
                 check.seconds, check.status == 0 ? "no errors" : "ERRORS");
 
@@ -124,7 +124,8 @@ int main(int argc, char** argv) {
         const char* command;
     };
     for (const Peer& peer :
-         {Peer{"zip", "zip -r (level 6)", "zip -r -q -X ../peer.zip Astrovance && sync ../peer.zip"},
+         {Peer{"zip", "zip -r (level 6)",
+               "zip -r -q -X ../peer.zip Astrovance && sync ../peer.zip"},
           Peer{"bsdtar", "bsdtar --format zip",
                "bsdtar --format zip -cf ../peer.zip Astrovance && sync ../peer.zip"}}) {
         if (!found(peer.program)) {
