@@ -13,7 +13,6 @@
 #include "integrity/checksum.h"
 #include "net/download.h"
 #include "net/fetch.h"
-#include "net/retry_pause.h"
 #include "patch/update_from_web.h"
 #include "platform/platform.h"
 #include "publish/server_folder.h"
@@ -90,7 +89,6 @@ bool downloadInChild(const std::string& url, const std::string& localPath) {
 class RemoteServer : public ServerFiles {
 public:
     explicit RemoteServer(const std::string& origin) : origin_(origin) {
-        setRetryPauseUnit(std::chrono::milliseconds(50));
         std::string pattern = pathText(fs::temp_directory_path() / "orv-check-XXXXXX");
         if (mkdtemp(pattern.data())) folder_ = pattern;
     }

@@ -35,6 +35,5 @@ public:
 };
 
 std::unique_ptr<ServerFiles> localServer(const std::string& root);
-// `origin` without a trailing "/". Transfers retry sooner than the launcher's, so a missing file
-// costs seconds instead of a minute.
+// `origin` without a trailing "/".
 std::unique_ptr<ServerFiles> remoteServer(const std::string& origin);
