@@ -126,6 +126,24 @@ TEST_F(PublishTest, ArchivesRepeatThemselvesAndDeflateOnlyWhereItPays) {
     EXPECT_EQ(read.entries[1].checksum, contentChecksum(text));
 }
 
+// A publish sets the current version, the launcher's and its update's line, and keeps every other
+// line of version.ini as it was, line ends included.
+TEST_F(PublishTest, VersionFileKeepsEveryOtherLine) {
+    const std::string head = "; ORV download server\r\n[CurrentVersion]\r\nVersion = ";
+    const std::string middle = "\r\n\r\n[Launcher]\r\nVersion = ";
+    const std::string updates = "\r\n\r\n[Updates]\r\n1.0 = full, /full/1.0/ORV.zip\r\n";
+    const std::string tail = "\r\n[Mirrors]\r\nmain = https://mirror.example.org\r\n";
+    writeFile(serverFolder / "version.ini", head + "1.0" + middle + "0.0.1" + updates + tail);
+    ASSERT_EQ(publish({.version = "1.1",
+                       .launcherVersion = "0.0.2",
+                       .from = pathText(oldRoot),
+                       .to = pathText(newRoot)}),
+              0);
+    EXPECT_EQ(readFile(serverFolder / "version.ini"), head + "1.1" + middle + "0.0.2" + updates +
+                                                          "1.1 = inc, /updates/1.1/hashes.ini\r\n" +
+                                                          tail);
+}
+
 struct RefusalRow {
     const char* name;
     std::function<PublishRequest(const fs::path& newCopy, const fs::path& serverRoot)> prepare;
