@@ -73,28 +73,6 @@ std::string joinRoot(const std::string& root, const std::string& relative) {
     return isSeparator(root.back()) ? root + relative : root + separator + relative;
 }
 
-// The key as a URL path: "/" stays, and every byte that a URL cannot carry as it is (blanks,
-// "%", "#", "?", control and non-ASCII bytes) is percent-encoded. Game files have blanks in their
-// names, and libcurl refuses a URL that holds one.
-std::string urlPath(const std::string& key) {
-    static constexpr char hex[] = "0123456789ABCDEF";
-    std::string path;
-    path.reserve(key.size());
-    for (const char c : key) {
-        const auto byte = static_cast<unsigned char>(c);
-        const bool plain = byte > 0x20 && byte < 0x7F &&
-                           std::string_view("\"%<>\\^`{|}#?").find(c) == std::string_view::npos;
-        if (plain) {
-            path += c;
-        } else {
-            path += '%';
-            path += hex[byte >> 4];
-            path += hex[byte & 0x0F];
-        }
-    }
-    return path;
-}
-
 // Files of an update are fetched this many at a time, over connections kept open: on a link with
 // a long round trip most of a small file's time is waiting, which transfers side by side share.
 constexpr unsigned transfersAtOnce = 4;
@@ -204,6 +182,25 @@ std::string updateFolder(const std::string& updateUrl) {
 std::string forwardSlashes(std::string key) {
     std::replace(key.begin(), key.end(), '\\', '/');
     return key;
+}
+
+std::string urlPath(const std::string& key) {
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string path;
+    path.reserve(key.size());
+    for (const char c : key) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool plain = byte > 0x20 && byte < 0x7F &&
+                           std::string_view("\"%<>\\^`{|}#?").find(c) == std::string_view::npos;
+        if (plain) {
+            path += c;
+        } else {
+            path += '%';
+            path += hex[byte >> 4];
+            path += hex[byte & 0x0F];
+        }
+    }
+    return path;
 }
 
 bool isManifestText(const std::string& text) {

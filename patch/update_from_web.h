@@ -53,6 +53,11 @@ std::string updateFolder(const std::string& updateUrl);
 // The key with every "\" turned into "/", as the server and the archive name the file.
 std::string forwardSlashes(std::string key);
 
+// The key (with "/") as a URL path: every byte that a URL cannot carry as it is (blanks, "%", "#",
+// "?", control and non-ASCII bytes) is percent-encoded. Game files have blanks in their names,
+// and libcurl refuses a URL that holds one.
+std::string urlPath(const std::string& key);
+
 // False for what cannot be a file list: markup (a server's error page answered with 200), or text
 // without a single pair. Such a body must not pass for a list of no files.
 bool isManifestText(const std::string& text);
