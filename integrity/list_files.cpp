@@ -76,6 +76,11 @@ public:
         }
     }
 
+    // Once the caller's run has returned, no helper starts any more.
+    void joinHelpers() {
+        for (std::thread& helper : helpers_) helper.join();
+    }
+
     // The walk's files in order, and the number of files per folder.
     void collect(std::vector<std::string>& files, std::map<std::string, int>& folderCounts,
                  std::vector<std::optional<platform::FileStamp>>* stamps) {
@@ -106,6 +111,14 @@ private:
             const std::lock_guard lock(lock_);
             folder = folders_.emplace_back(new Folder{path, std::move(relative), {}, 0}).get();
             waiting_.push_back(folder);
+            // Helpers start as folders wait for them: a small tree needs none.
+            if (waiting_.size() > 1 && helpers_.size() + 1 < folderReaders) {
+                try {
+                    helpers_.emplace_back([this] { run(); });
+                } catch (const std::system_error&) {
+                    // fewer folders at once
+                }
+            }
         }
         wake_.notify_one();
         return folder;
@@ -144,9 +157,9 @@ private:
             }
             if (!error && entry.is_regular_file(error)) {
                 // While the folder's part of the disk is fresh in the cache.
-                folder.entries.emplace_back(File{
-                    relativeText(entry.path()),
-                    takeStamps_ ? platform::fileStamp(pathText(entry.path())) : std::nullopt});
+                folder.entries.emplace_back(
+                    File{relativeText(entry.path()),
+                         takeStamps_ ? platform::fileStamp(pathText(entry.path())) : std::nullopt});
                 ++folder.fileCount;
             } else if (error && !isNotFound(error)) {
                 // A link that loops, or an entry whose type the system will not tell.
@@ -167,6 +180,7 @@ private:
     int reading_ = 0;
     Folder* root_ = nullptr;
     std::exception_ptr failure_;
+    std::vector<std::thread> helpers_;
 };
 
 }  // namespace
@@ -175,15 +189,7 @@ void listFiles(const std::string& root, std::vector<std::string>& files,
                std::map<std::string, int>& folderCounts,
                std::vector<std::optional<platform::FileStamp>>* stamps) {
     Walk walk(toPath(root), stamps != nullptr);
-    std::vector<std::thread> helpers;
-    for (unsigned i = 1; i < folderReaders; ++i) {
-        try {
-            helpers.emplace_back([&walk] { walk.run(); });
-        } catch (const std::system_error&) {
-            break;  // fewer folders at once
-        }
-    }
     walk.run();
-    for (std::thread& helper : helpers) helper.join();
+    walk.joinHelpers();
     walk.collect(files, folderCounts, stamps);
 }

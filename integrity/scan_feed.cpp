@@ -30,9 +30,8 @@ public:
         for (;;) {
             std::unique_lock lock(lock_);
             std::optional<Claim> claim;
-            workerWake_.wait(lock, [&] {
-                return !ready_.empty() || (claim = claimNext()) || workersDone();
-            });
+            workerWake_.wait(
+                lock, [&] { return !ready_.empty() || (claim = claimNext()) || workersDone(); });
             if (!ready_.empty()) {
                 ReadFile read = std::move(ready_.front());
                 ready_.pop_front();
@@ -141,6 +140,8 @@ private:
 
 void runScanFeed(std::size_t fileCount, const ScanSteps& steps, unsigned workers,
                  unsigned readers) {
+    // A few files are not worth a thread each.
+    readers = static_cast<unsigned>(std::min<std::size_t>(readers, fileCount / 8));
     Feed feed(fileCount, steps, readers);
     std::vector<std::thread> threads;
     for (unsigned i = 0; i < readers + workers - 1; ++i) {

@@ -32,5 +32,4 @@ inline constexpr unsigned scanReaders = 4;
 // Runs both steps for files 0 to `fileCount` - 1 on `workers` hashing threads, the calling thread
 // among them, and `readers` reader threads; returns when every file is done. Threads that cannot
 // be started leave their share to the others.
-void runScanFeed(std::size_t fileCount, const ScanSteps& steps, unsigned workers,
-                 unsigned readers);
+void runScanFeed(std::size_t fileCount, const ScanSteps& steps, unsigned workers, unsigned readers);
