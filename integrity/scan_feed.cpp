@@ -24,7 +24,7 @@ struct ReadFile {
 class Feed {
 public:
     Feed(std::size_t fileCount, const ScanSteps& steps, unsigned readers)
-        : fileCount_(fileCount), steps_(steps), readyLimit_(2 * std::max(1u, readers)) {}
+        : fileCount_(fileCount), steps_(steps), readyLimit_(std::max(1u, readers)) {}
 
     void worker() {
         for (;;) {
