@@ -108,32 +108,43 @@ void coldTree(const fs::path& tree, const fs::path& work, const std::string& sel
 
     std::vector<Row> rows = {
         {"full scan", scan(self, user("full"), "full"), scan(self, scratch, "full"), {}},
-        {"first scan, kept records", scan(self, user("kept"), "incremental"),
-         scan(self, scratch, "full"), {}},
+        {"first scan, kept records",
+         scan(self, user("kept"), "incremental"),
+         scan(self, scratch, "full"),
+         {}},
         {"first scan, no kept records",
          "rm -f '" + noRecords.string() + "'; " + scan(self, user("none"), "incremental"),
-         scan(self, scratch, "full"), {}},
-        {"no-CRC limit", "exec '" + self + "' --read-only ./ >/dev/null",
-         "exec '" + self + "' --read-only ./ >/dev/null", {}},
-        {"cat", "find . -type f -print0 | xargs -0 cat >/dev/null",
-         "find . -type f -print0 | xargs -0 cat >/dev/null", {}},
-        {"4 x cat", "find . -type f -print0 | xargs -0 -P4 -n " + parallel + " cat >/dev/null",
-         "find . -type f -print0 | xargs -0 -P4 -n 1 cat >/dev/null", {}},
+         scan(self, scratch, "full"),
+         {}},
+        {"no-CRC limit",
+         "exec '" + self + "' --read-only ./ >/dev/null",
+         "exec '" + self + "' --read-only ./ >/dev/null",
+         {}},
+        {"cat",
+         "find . -type f -print0 | xargs -0 cat >/dev/null",
+         "find . -type f -print0 | xargs -0 cat >/dev/null",
+         {}},
+        {"4 x cat",
+         "find . -type f -print0 | xargs -0 -P4 -n " + parallel + " cat >/dev/null",
+         "find . -type f -print0 | xargs -0 -P4 -n 1 cat >/dev/null",
+         {}},
     };
     if (!peer.empty()) {
         // bench_scan of an earlier commit takes no mode: its scan reads every file.
-        rows.insert(rows.begin() + 1, {"full scan (today)",
-                                       "exec '" + peer + "' --scan ./ '" +
-                                           user("today").string() + "' >/dev/null",
-                                       "exec '" + peer + "' --scan ./ '" + scratch + "'", {}});
+        rows.insert(rows.begin() + 1,
+                    {"full scan (today)",
+                     "exec '" + peer + "' --scan ./ '" + user("today").string() + "' >/dev/null",
+                     "exec '" + peer + "' --scan ./ '" + scratch + "'",
+                     {}});
     }
 
     if (canDrop) {
         const std::string loadBefore = loadAverage();
         timeRows(rows, tree, empty, rounds, true);
-        std::printf("-- cold: page cache dropped before each run; %zu files; median of %d; "
-                    "load average %s before, %s after --\n",
-                    files, rounds, loadBefore.c_str(), loadAverage().c_str());
+        std::printf(
+            "-- cold: page cache dropped before each run; %zu files; median of %d; "
+            "load average %s before, %s after --\n",
+            files, rounds, loadBefore.c_str(), loadAverage().c_str());
         printRows(rows);
         const Row* today = find(rows, peer.empty() ? "full scan" : "full scan (today)");
         const double kept = median(find(rows, "first scan, kept records")->seconds);
@@ -143,8 +154,9 @@ void coldTree(const fs::path& tree, const fs::path& work, const std::string& sel
         std::printf("full scan / 4 x cat: %.2f (target <= 1.00)\n",
                     median(rows[0].seconds) / median(find(rows, "4 x cat")->seconds));
     } else {
-        std::printf("-- cold: skipped, the page cache cannot be dropped "
-                    "(writing /proc/sys/vm/drop_caches needs root) --\n");
+        std::printf(
+            "-- cold: skipped, the page cache cannot be dropped "
+            "(writing /proc/sys/vm/drop_caches needs root) --\n");
     }
 
     const auto manifest = [&](const char* name) {
@@ -170,9 +182,10 @@ void coldTree(const fs::path& tree, const fs::path& work, const std::string& sel
     for (Row& row : warm) row.seconds.clear();
     const std::string loadBefore = loadAverage();
     timeRows(warm, tree, empty, rounds, false);
-    std::printf("-- warm: everything in the page cache; median of %d; load average %s before, "
-                "%s after --\n",
-                rounds, loadBefore.c_str(), loadAverage().c_str());
+    std::printf(
+        "-- warm: everything in the page cache; median of %d; load average %s before, "
+        "%s after --\n",
+        rounds, loadBefore.c_str(), loadAverage().c_str());
     printRows(warm);
     if (!peer.empty())
         std::printf("warm full scan now / today: %.3f (target <= 1.05)\n",
@@ -188,11 +201,13 @@ int benchCold(const fs::path& base, const fs::path& work, const std::string& sel
     rounds = std::max(rounds, 3);
     const bool canDrop = dropCaches();
     if (!canDrop)
-        std::printf("The page cache cannot be dropped (writing /proc/sys/vm/drop_caches needs "
-                    "root): cold figures are skipped, warm ones follow.\n");
+        std::printf(
+            "The page cache cannot be dropped (writing /proc/sys/vm/drop_caches needs "
+            "root): cold figures are skipped, warm ones follow.\n");
     if (peerScan.empty())
-        std::printf("No --peer-scan: today's scan is not measured; ratios are against this "
-                    "build's full scan.\n");
+        std::printf(
+            "No --peer-scan: today's scan is not measured; ratios are against this "
+            "build's full scan.\n");
     for (const TreeShape* shape : {&largeShape, &manyShape}) {
         const fs::path tree = ensureTree(base, *shape);
         std::printf("== %s ==\n", tree.c_str());
