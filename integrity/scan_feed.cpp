@@ -1,6 +1,7 @@
 #include "integrity/scan_feed.h"
 
 #include <algorithm>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -40,18 +41,35 @@ public:
                 steps_.finish(read.index, read.file);
             } else if (claim) {
                 lock.unlock();
-                if (auto file = open(*claim)) steps_.finish(claim->index, *file);
+                const auto started = Clock::now();
+                if (auto file = open(*claim)) {
+                    readFirstBlock(*file);
+                    if (fromDisk(Clock::now() - started, file->firstBytes)) wakeReaders();
+                    steps_.finish(claim->index, *file);
+                }
             } else {
                 lock.unlock();
+                // Every file is done: the other workers and any reader still waiting end too.
                 workerWake_.notify_all();
+                readerWake_.notify_all();
                 return;
             }
         }
     }
 
     void reader() {
+        int cachedInARow = 0;
         for (;;) {
             std::unique_lock lock(lock_);
+            if (cachedInARow == cachedStreak) {
+                // Everything comes from the cache: the workers are as fast without this thread,
+                // and faster without handing files over. It waits until a worker meets the disk.
+                const std::uint64_t seen = diskReads_;
+                ++parked_;
+                readerWake_.wait(lock, [&] { return diskReads_ != seen || claimsDone(); });
+                --parked_;
+                cachedInARow = 0;
+            }
             std::optional<Claim> claim;
             readerWake_.wait(lock, [&] {
                 return (ready_.size() < readyLimit_ && (claim = claimNext())) || claimsDone();
@@ -64,8 +82,11 @@ public:
             }
             ++inReaders_;
             lock.unlock();
+            const auto started = Clock::now();
             auto file = open(*claim);
             if (file) readFirstBlock(*file);
+            const bool cached = !file || !fromDisk(Clock::now() - started, file->firstBytes);
+            cachedInARow = cached ? cachedInARow + 1 : 0;
             lock.lock();
             --inReaders_;
             if (file) ready_.push_back({claim->index, std::move(*file)});
@@ -80,6 +101,25 @@ public:
     }
 
 private:
+    using Clock = std::chrono::steady_clock;
+
+    // Whether opening a file and reading its first block waited for the disk: far longer than a
+    // copy from the cache takes.
+    static bool fromDisk(Clock::duration took, std::size_t bytes) {
+        return took > std::chrono::microseconds(50) + std::chrono::nanoseconds(bytes);
+    }
+    // Reads from the cache in a row after which a reader stops.
+    static constexpr int cachedStreak = 32;
+
+    void wakeReaders() {
+        {
+            const std::lock_guard lock(lock_);
+            if (parked_ == 0) return;
+            ++diskReads_;
+        }
+        readerWake_.notify_all();
+    }
+
     // Under the lock.
     std::optional<Claim> claimNext() {
         if (next_ < fileCount_) {
@@ -131,6 +171,8 @@ private:
     std::size_t next_ = 0;
     std::size_t looking_ = 0;  // first looks under way: each may add a large file
     std::size_t inReaders_ = 0;
+    unsigned parked_ = 0;          // readers waiting for a read from the disk
+    std::uint64_t diskReads_ = 0;  // reads from the disk that woke them
     std::vector<std::pair<std::uint64_t, std::size_t>> large_;  // (disk order, index)
     bool sorted_ = false;
     std::size_t nextLarge_ = 0;

@@ -1,9 +1,10 @@
 // How a scan's files reach its hashing workers. Reader threads run ahead of the workers, opening
 // files and reading their first block (the whole of most files): with a cold cache several reads
 // are then on their way from the disk at once, while the workers check what has arrived. A worker
-// that finds nothing read for it opens the next file itself rather than wait, so with a warm cache
-// the readers cost next to nothing. Large files come after the others, in the order of their place
-// on the disk.
+// that finds nothing read for it opens the next file itself rather than wait. Readers whose files
+// all come from the cache step back, since handing files over then costs more than it saves, until
+// a worker meets the disk again. Large files come after the others, in the order of their place on
+// the disk.
 #pragma once
 
 #include <cstddef>

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "core/text.h"
 #include "core/user_paths.h"
 #include "integrity/checksum.h"
+#include "integrity/scan_feed.h"
 #include "tests/support/temp_dir.h"
 
 #ifndef _WIN32
@@ -236,6 +238,47 @@ TEST_F(Scan, IncrementalScanReadsWhatChangedAndOtherwiseEqualsAFullScan) {
         }
         EXPECT_EQ(later, scanView(readAgain, true));
     }
+}
+
+// Every file reaches the steps once, large ones a second time and last, in disk order: whether
+// readers run ahead or step back because nothing waits for the disk (here most files need no
+// reading), and on one worker alone.
+TEST_F(Scan, FeedDoesEveryFileOnceAndLargeFilesLastInDiskOrder) {
+    using namespace std::chrono_literals;
+    writeFile(dir.path() / "f", "x");
+    constexpr std::size_t count = 20000;
+    std::vector<std::atomic<int>> looks(count);
+    std::mutex lock;
+    std::vector<std::size_t> secondLooks;
+    const ScanSteps steps{[&](std::size_t i, bool firstLook) -> std::optional<FileBeingHashed> {
+                              ++looks[i];
+                              // A few microseconds, as a look in the cache takes: every thread
+                              // gets its share, and none waits as for the disk.
+                              const auto until = std::chrono::steady_clock::now() + 5us;
+                              while (std::chrono::steady_clock::now() < until) {
+                              }
+                              if (i % 4000 != 7) return std::nullopt;
+                              if (!firstLook) {
+                                  {
+                                      const std::lock_guard guard(lock);
+                                      secondLooks.push_back(i);
+                                  }
+                                  // Busy with one large file while the others wait their turn.
+                                  std::this_thread::sleep_for(20ms);
+                                  return std::nullopt;
+                              }
+                              // Large; the later the file, the nearer the disk's start.
+                              FileBeingHashed file = openToHash(dir.file("f"));
+                              file.stamp->size = largeFileBytes;
+                              file.stamp->index = count - i;
+                              return file;
+                          },
+                          [&](std::size_t, FileBeingHashed&) {}};
+    runScanFeed(count, steps, 2, scanReaders);
+    secondLooks.clear();
+    runScanFeed(count, steps, 1, 0);
+    EXPECT_EQ(secondLooks, (std::vector<std::size_t>{16007, 12007, 8007, 4007, 7}));
+    for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(looks[i], i % 4000 == 7 ? 4 : 2) << i;
 }
 
 #ifndef _WIN32
