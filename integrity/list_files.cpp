@@ -85,6 +85,10 @@ public:
     void collect(std::vector<std::string>& files, std::map<std::string, int>& folderCounts,
                  std::vector<std::optional<platform::FileStamp>>* stamps) {
         if (failure_) std::rethrow_exception(failure_);
+        std::size_t total = 0;
+        for (const auto& folder : folders_) total += static_cast<std::size_t>(folder->fileCount);
+        files.reserve(files.size() + total);
+        if (stamps) stamps->reserve(stamps->size() + total);
         // An explicit stack: a deep tree cannot overflow the call stack.
         std::vector<std::pair<Folder*, std::size_t>> stack{{root_, 0}};
         while (!stack.empty()) {

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string_view>
 #include <system_error>
 
@@ -95,6 +94,7 @@ bool saveScanRecords(const std::string& path, const std::string& root,
         return false;
     }
     std::string body;
+    body.reserve(64 + records.size() * (smallestRecord + 48));
     putText(body, origin->folder);
     put(body, origin->volume, 8);
     const auto stamped = std::ranges::count_if(records, [](const auto& r) { return !!r.stamp; });
@@ -137,8 +137,12 @@ std::optional<std::vector<ScannedFile>> loadScanRecords(const std::string& path,
         if (fs::exists(toPath(path), error)) ignored("they cannot be read");
         return std::nullopt;
     }
-    const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-    if (in.bad()) {
+    std::string text;
+    in.seekg(0, std::ios::end);
+    text.resize(static_cast<std::size_t>(std::max<std::streamoff>(0, in.tellg())));
+    in.seekg(0);
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (!in) {
         ignored("they cannot be read");
         return std::nullopt;
     }
