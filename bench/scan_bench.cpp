@@ -16,10 +16,16 @@
 // `flock /tmp/orv-ports.lock bench_scan ...` when others may use them.
 //
 // usage: bench_scan [--folder DIR] [--rounds N] [--peer LAUNCHER] [--launcher-only]
+//        bench_scan --cold [--folder DIR] [--rounds N] [--peer-scan BENCH_SCAN]
 //        bench_scan --read-only ROOT      (the limit; run as a child by the benchmark)
-//        bench_scan --scan ROOT USERDIR   (the scan alone; run as a child by the benchmark)
+//        bench_scan --scan ROOT USERDIR [full|incremental]
+//                                         (the scan alone; run as a child by the benchmark)
 //
 // --launcher-only skips the ~1.5 GB tree and the other programs: the launcher's figures alone.
+// --cold times the scans with the page cache dropped before each run (as root), beside cat and
+// four cats in parallel: a full scan, and the first scan of a patch run with and without the
+// records the last start kept; then the full scan warm. --peer-scan names a bench_scan built from
+// an earlier commit, whose scan is measured beside this one's as today's. Medians of at least 3.
 #include <X11/Xlib.h>
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -46,11 +52,13 @@
 #include <thread>
 #include <vector>
 
+#include "bench/scan_bench.h"
 #include "core/log.h"
 #include "core/user_paths.h"
+#include "integrity/checksum.h"
 #include "integrity/exclusions.h"
 #include "integrity/scan.h"
-#include "integrity/thread_pool.h"
+#include "integrity/scan_feed.h"
 #include "launcher/version.h"
 
 namespace fs = std::filesystem;
@@ -70,37 +78,37 @@ int readOnly(const std::string& root) {
     std::map<std::string, int> folders;
     listFiles(root, files, folders);
     std::atomic<std::uint64_t> total{0};
-    {
-        ThreadPool pool(std::thread::hardware_concurrency());
-        for (const std::string& relative : files) {
-            pool.enqueue([&relative, &root, &total] {
-                constexpr std::size_t blockSize = 1 << 20;
-                thread_local std::unique_ptr<unsigned char, AlignedFree> block(
-                    static_cast<unsigned char*>(::operator new(blockSize, pageAlignment)));
-                std::FILE* file = std::fopen((root + relative).c_str(), "rb");
-                if (!file) return;
-                std::setvbuf(file, nullptr, _IONBF, 0);
-                std::uint64_t bytes = 0;
+    // The scan's own feed and readers; the workers read on but check nothing.
+    const ScanSteps steps{
+        [&](std::size_t index, bool) { return std::optional(openToHash(root + files[index])); },
+        [&](std::size_t, FileBeingHashed& hashing) {
+            constexpr std::size_t blockSize = 1 << 20;
+            thread_local std::unique_ptr<unsigned char, AlignedFree> block(
+                static_cast<unsigned char*>(::operator new(blockSize, pageAlignment)));
+            readFirstBlock(hashing);
+            std::uint64_t bytes = hashing.firstBytes;
+            if (hashing.firstBytes == blockSize) {
                 for (;;) {
-                    const std::size_t got = std::fread(block.get(), 1, blockSize, file);
+                    const std::size_t got =
+                        std::fread(block.get(), 1, blockSize, hashing.file.get());
                     bytes += got;
                     if (got < blockSize) break;
                 }
-                std::fclose(file);
-                total += bytes;
-            });
-        }
-    }
+            }
+            total += bytes;
+        }};
+    runScanFeed(files.size(), steps, std::thread::hardware_concurrency(), scanReaders);
     std::printf("%zu files, %llu bytes\n", files.size(),
                 static_cast<unsigned long long>(total.load()));
     return 0;
 }
 
-int scanOnly(const std::string& root, const std::string& userDirectory) {
+int scanOnly(const std::string& root, const std::string& userDirectory, const std::string& mode) {
     setUserPaths(userDirectory);
     fs::create_directories(userFolder.get());
     openLog();
-    hashExistingFiles(root, excludedCount, scanLock);
+    hashExistingFiles(root, excludedCount, scanLock,
+                      mode == "incremental" ? ScanMode::Incremental : ScanMode::Full);
     return scannedFiles.empty() ? 1 : 0;
 }
 
@@ -145,15 +153,7 @@ std::vector<fs::path> makeFolders(std::mt19937_64& random, int leaves) {
     return folders;
 }
 
-struct TreeShape {
-    const char* name;
-    int files;
-    double meanBytes;  // of the log-normal part
-    double sigma;
-    std::uint64_t maxBytes;
-    std::vector<std::uint64_t> bigFiles;
-    int leafFolders;
-};
+}  // namespace
 
 fs::path ensureTree(const fs::path& base, const TreeShape& shape) {
     const fs::path tree = base / shape.name;
@@ -189,12 +189,6 @@ fs::path ensureTree(const fs::path& base, const TreeShape& shape) {
 
 // ---- timing -----------------------------------------------------------------------------------
 
-struct Run {
-    double seconds;
-    long peakKilobytes;
-    int status;
-};
-
 // Waits for a child started at `started`: its wall time, peak resident memory and exit status.
 Run waitFor(pid_t child, std::chrono::steady_clock::time_point started) {
     int status = 0;
@@ -217,6 +211,8 @@ Run runIn(const fs::path& folder, const std::string& command) {
     }
     return waitFor(child, started);
 }
+
+namespace {
 
 struct Contender {
     std::string name;
@@ -576,17 +572,24 @@ void benchWindow(const fs::path& work, const std::vector<Build>& builds, int rou
 
 int main(int argc, char** argv) {
     if (argc == 3 && std::string(argv[1]) == "--read-only") return readOnly(argv[2]);
-    if (argc == 4 && std::string(argv[1]) == "--scan") return scanOnly(argv[2], argv[3]);
+    if ((argc == 4 || argc == 5) && std::string(argv[1]) == "--scan")
+        return scanOnly(argv[2], argv[3], argc == 5 ? argv[4] : "full");
 
     fs::path base = fs::temp_directory_path() / "orv-bench-scan";
     int rounds = 3;
     bool launcherOnly = false;
+    bool cold = false;
+    std::string peerScan;
     std::vector<Build> builds{{"", ORV_LAUNCHER_PATH}};
     for (int i = 1; i < argc; ++i) {
         const std::string option = argv[i];
         const bool hasValue = i + 1 < argc;
         if (option == "--launcher-only") {
             launcherOnly = true;
+        } else if (option == "--cold") {
+            cold = true;
+        } else if (option == "--peer-scan" && hasValue) {
+            peerScan = fs::absolute(argv[++i]).string();
         } else if (option == "--folder" && hasValue) {
             base = argv[++i];
         } else if (option == "--rounds" && hasValue) {
@@ -606,18 +609,16 @@ int main(int argc, char** argv) {
         std::printf("Launcher%s: %s\n", build.name.c_str(), build.program.c_str());
 
     const fs::path work = base / "work";
+    if (cold) return benchCold(base, work, self, peerScan, rounds);
     benchStart(work, builds, rounds);
     benchWindow(work, builds, rounds);
 
-    const TreeShape large{
-        "large", 3000, 200e3, 1.6, 64ull << 20, {220ull << 20, 300ull << 20, 380ull << 20}, 120};
-    const TreeShape many{"many", 100000, 5000, 1.2, 1ull << 20, {}, 600};
     if (!launcherOnly) {
-        const fs::path largeTree = ensureTree(base, large);
+        const fs::path largeTree = ensureTree(base, largeShape);
         std::printf("== %s: ~3,000 files, ~1.5 GB ==\n", largeTree.c_str());
         benchTree(largeTree, work, self, rounds, builds, launcherOnly);
     }
-    const fs::path manyTree = ensureTree(base, many);
+    const fs::path manyTree = ensureTree(base, manyShape);
     std::printf("== %s: 100,000 files, ~500 MB ==\n", manyTree.c_str());
     benchTree(manyTree, work, self, rounds, builds, launcherOnly);
     return 0;

@@ -6,6 +6,7 @@ SharedText userFolder;
 SharedText clientSettingsPath;
 SharedText favServerPath;
 SharedText hashesPath;
+SharedText scanRecordsPath;
 SharedText clientToken;
 
 void setUserPaths(const std::string& documentsFolder) {
@@ -14,5 +15,6 @@ void setUserPaths(const std::string& documentsFolder) {
     clientSettingsPath.set(folder + "ClientSettings.ini");
     favServerPath.set(folder + "FavServer.ini");
     hashesPath.set(folder + "Hashes.ini");
+    scanRecordsPath.set(folder + "ScanRecords.bin");
     userFolder.set(folder);
 }

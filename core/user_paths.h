@@ -9,7 +9,8 @@ extern SharedText userFolder;          // <documents>/My Games/ORV/ (ends with a
 extern SharedText clientSettingsPath;  // .../ClientSettings.ini
 extern SharedText favServerPath;       // .../FavServer.ini
 extern SharedText hashesPath;          // .../Hashes.ini
+extern SharedText scanRecordsPath;     // .../ScanRecords.bin, the last scan's records
 extern SharedText clientToken;
 
-// Sets the four user-folder paths below `documentsFolder`, joined with the platform's separator.
+// Sets the user-folder paths below `documentsFolder`, joined with the platform's separator.
 void setUserPaths(const std::string& documentsFolder);

@@ -30,15 +30,10 @@ constexpr std::align_val_t pageAlignment{4096};
 constexpr std::uint64_t splitThreshold = std::uint64_t{64} << 20;
 constexpr std::uint64_t minimumPart = std::uint64_t{32} << 20;
 
-struct FileClose {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using File = std::unique_ptr<std::FILE, FileClose>;
-
 // Read blocks are lent out and returned rather than made per file: a scan hashes thousands of
 // files on each worker, and a fresh megabyte per file would cost an allocation and its page faults
 // every time. (Not thread_local: MinGW's thread-local destructors crash threads that end.) The
-// list never holds more blocks than were ever hashed with at once.
+// list never holds more blocks than were ever in use at once.
 struct SpareBlocks {
     std::mutex lock;
     std::vector<unsigned char*> blocks;
@@ -50,31 +45,25 @@ SpareBlocks& spareBlocks() {
     return *spare;
 }
 
-struct LentBlock {
-    unsigned char* data;
-    LentBlock() {
-        SpareBlocks& spare = spareBlocks();
-        {
-            const std::lock_guard lock(spare.lock);
-            if (!spare.blocks.empty()) {
-                data = spare.blocks.back();
-                spare.blocks.pop_back();
-                return;
-            }
-        }
-        data = static_cast<unsigned char*>(::operator new(blockSize, pageAlignment));
-    }
-    ~LentBlock() {
-        SpareBlocks& spare = spareBlocks();
+using Block = std::unique_ptr<unsigned char, BlockReturn>;
+
+Block lendBlock() {
+    SpareBlocks& spare = spareBlocks();
+    {
         const std::lock_guard lock(spare.lock);
-        spare.blocks.push_back(data);
+        if (!spare.blocks.empty()) {
+            Block block(spare.blocks.back());
+            spare.blocks.pop_back();
+            return block;
+        }
     }
-    LentBlock(const LentBlock&) = delete;
-    LentBlock& operator=(const LentBlock&) = delete;
-};
+    return Block(static_cast<unsigned char*>(::operator new(blockSize, pageAlignment)));
+}
+
+using File = std::unique_ptr<std::FILE, FileClose>;
 
 File openForHashing(const std::string& path) {
-    File file(std::fopen(path.c_str(), "rb"));
+    File file(platform::openForReading(path));
     // Unbuffered reads straight into a page-aligned block: the kernel copies from the page cache
     // several times faster into an aligned buffer than into malloc's usual offset.
     if (file) std::setvbuf(file.get(), nullptr, _IONBF, 0);
@@ -110,8 +99,8 @@ unsigned reserveHelpers(unsigned wanted, unsigned most) {
 
 // CRC of up to `limit` bytes from the file's current position; stops early at the end.
 Part hashStream(std::FILE* file, std::uint64_t limit, std::uint32_t crc = 0) {
-    const LentBlock lent;
-    unsigned char* const block = lent.data;
+    const Block lent = lendBlock();
+    unsigned char* const block = lent.get();
     Part part{crc, 0};
     while (part.bytes < limit) {
         const std::size_t want =
@@ -169,17 +158,14 @@ std::optional<std::uint32_t> hashInParts(const std::string& path, std::FILE* fil
     return crc;
 }
 
-// The whole file through `file`, open and at its start. `size` when the caller knows it already.
 struct Hashed {
     std::uint32_t crc = 0;
     bool readWell = false;
 };
 
-Hashed hashOpenFile(const std::string& path, std::FILE* file, std::optional<std::uint64_t> size) {
-    const Part first = hashStream(file, blockSize);
-    // Most files end in their first block.
-    if (first.bytes < blockSize) return {first.crc, !std::ferror(file)};
-
+// The rest of the file after its first block, which `first` stands for.
+Hashed hashRest(const std::string& path, std::FILE* file, std::optional<std::uint64_t> size,
+                Part first) {
     if (!size) {
         std::error_code error;
         size = std::filesystem::file_size(toPath(path), error);
@@ -206,28 +192,61 @@ Hashed hashOpenFile(const std::string& path, std::FILE* file, std::optional<std:
 
 }  // namespace
 
-std::uint32_t hashFile(const std::string& path) {
-    File file = openForHashing(path);
-    if (!file) {
+void BlockReturn::operator()(unsigned char* block) const {
+    SpareBlocks& spare = spareBlocks();
+    const std::lock_guard lock(spare.lock);
+    spare.blocks.push_back(block);
+}
+
+FileBeingHashed openToHash(const std::string& path) {
+    FileBeingHashed hashing{path, openForHashing(path), {}, {}, 0};
+    if (!hashing.file) {
         logLine("Error hashing file:" + path);
+        return hashing;
+    }
+    hashing.stamp = platform::fileStamp(hashing.file.get());
+    if (hashing.stamp && hashing.stamp->size > blockSize)
+        platform::adviseSequential(hashing.file.get());
+    return hashing;
+}
+
+void readFirstBlock(FileBeingHashed& hashing) {
+    if (!hashing.file || hashing.first) return;
+    hashing.first = lendBlock();
+    hashing.firstBytes = std::fread(hashing.first.get(), 1, blockSize, hashing.file.get());
+}
+
+std::uint32_t finishHash(FileBeingHashed& hashing) {
+    if (!hashing.file) {
+        hashing.stamp.reset();
         return 0;
     }
-    return hashOpenFile(path, file.get(), std::nullopt).crc;
+    readFirstBlock(hashing);
+    std::FILE* const file = hashing.file.get();
+    const Part first{continueChecksum(0, hashing.first.get(), hashing.firstBytes),
+                     hashing.firstBytes};
+    // Most files end in their first block.
+    hashing.first.reset();
+    Hashed hashed{first.crc, !std::ferror(file)};
+    if (first.bytes == blockSize) {
+        hashed = hashRest(hashing.path, file,
+                          hashing.stamp ? std::optional(hashing.stamp->size) : std::nullopt, first);
+    }
+    hashing.file.reset();
+    if (!hashed.readWell) hashing.stamp.reset();
+    return hashed.crc;
+}
+
+std::uint32_t hashFile(const std::string& path) {
+    FileBeingHashed hashing = openToHash(path);
+    return finishHash(hashing);
 }
 
 std::uint32_t hashFile(const std::string& path, std::optional<platform::FileStamp>& stamp) {
-    stamp.reset();
-    File file = openForHashing(path);
-    if (!file) {
-        logLine("Error hashing file:" + path);
-        return 0;
-    }
-    // Taken from the open file before reading: whatever changes after this moves the stamp.
-    const auto taken = platform::fileStamp(file.get());
-    const Hashed hashed =
-        hashOpenFile(path, file.get(), taken ? std::optional(taken->size) : std::nullopt);
-    if (hashed.readWell) stamp = taken;
-    return hashed.crc;
+    FileBeingHashed hashing = openToHash(path);
+    const std::uint32_t crc = finishHash(hashing);
+    stamp = hashing.stamp;
+    return crc;
 }
 
 std::uint32_t continueChecksum(std::uint32_t crc, const void* data, std::size_t size) {

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -10,6 +12,31 @@
 
 // The CRC-32 (zlib's polynomial) of the file's bytes; 0, and a log line, when it cannot be opened.
 std::uint32_t hashFile(const std::string& path);
+
+// A file on its way through hashFile, in steps that may run on different threads: a scan's
+// readers open files and read their first block ahead of the workers that finish them.
+struct BlockReturn {
+    void operator()(unsigned char* block) const;
+};
+struct FileClose {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+struct FileBeingHashed {
+    std::string path;
+    std::unique_ptr<std::FILE, FileClose> file;  // null when it could not be opened
+    // Taken on opening, before any byte was read: whatever changes after that moves the stamp.
+    std::optional<platform::FileStamp> stamp;
+    std::unique_ptr<unsigned char, BlockReturn> first;  // the first block, once read
+    std::size_t firstBytes = 0;
+};
+
+// Opens the file and takes its stamp; logs "Error hashing file:" when it cannot be opened.
+FileBeingHashed openToHash(const std::string& path);
+// Reads the first block, which holds the whole of most files.
+void readFirstBlock(FileBeingHashed& file);
+// The checksum of the whole file, read on from where the steps before left it. The stamp goes
+// when a read failed: the checksum then stands for no state of the file.
+std::uint32_t finishHash(FileBeingHashed& file);
 
 // The same, and in `stamp` the file as it was before its first byte was read; nothing there when
 // it could not be opened or examined, or a read failed.

@@ -4,7 +4,6 @@
 #include <chrono>
 #include <cstdio>
 #include <exception>
-#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -14,28 +13,16 @@
 #include "core/user_paths.h"
 #include "integrity/checksum.h"
 #include "integrity/exclusions.h"
-#include "integrity/thread_pool.h"
-
-namespace fs = std::filesystem;
+#include "integrity/manifest_writer.h"
+#include "integrity/scan_feed.h"
+#include "integrity/scan_records.h"
 
 std::vector<ScannedFile> scannedFiles;
 std::mutex scanLock;
 
 namespace {
 
-std::mutex scannedFilesResetLock;
-
 constexpr char separator = platform::pathSeparator;
-
-bool isNotFound(const std::error_code& error) {
-    return error == std::errc::no_such_file_or_directory || error == std::errc::not_a_directory;
-}
-
-struct OpenFolder {
-    fs::directory_iterator entries;
-    std::string relativeFolder;
-    int fileCount = 0;
-};
 
 std::string joinRoot(const std::string& root, const std::string& relative) {
     if (root.empty()) return relative;
@@ -50,14 +37,16 @@ std::string fileNameOf(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// What every job of one scan shares; each job carries only this and its own path.
+// What the steps of one scan share.
 struct ScanContext {
     const std::string& root;
+    std::vector<std::string>& files;  // relative paths; each moves into its record when done
     std::atomic<std::int32_t>& excludedCount;
-    std::mutex& scanLock;
-    std::ofstream& manifest;
+    ManifestWriter& lines;
     // The previous scan's records sorted by path; empty in a full scan.
     const std::vector<ScannedFile>& previous;
+    // The stamps the walk took, beside `files`; empty without previous records.
+    const std::vector<std::optional<platform::FileStamp>>& stamps;
     std::int64_t begun;  // on the file clock, before the first file was looked at
     bool keepRecords;
     std::atomic<int> processed{0};
@@ -69,114 +58,50 @@ const ScannedFile* previousRecord(const std::vector<ScannedFile>& previous,
     return found != previous.end() && found->relativePath == relative ? &*found : nullptr;
 }
 
-// The checksum, and the stamp to remember it by.
-std::uint32_t checksumOf(const std::string& fullPath, const std::string& relative,
-                         const ScanContext& scan, std::optional<platform::FileStamp>& stamp) {
-    const ScannedFile* before = previousRecord(scan.previous, relative);
-    if (before && before->stamp && platform::fileStamp(fullPath) == before->stamp) {
-        stamp = before->stamp;
-        return before->checksum;
-    }
-    if (!scan.keepRecords) return hashFile(fullPath);
-    const std::uint32_t checksum = hashFile(fullPath, stamp);
-    if (stamp && !isSettled(*stamp, scan.begun)) stamp.reset();
-    return checksum;
+void fileDone(ScanContext& scan, std::size_t index, std::uint32_t checksum,
+              std::optional<platform::FileStamp> stamp) {
+    std::string& relative = scan.files[index];
+    std::string fileName = fileNameOf(relative);
+    std::string line = relative + " = " + formatChecksum(checksum);
+    scan.lines.add(line, {std::move(fileName), checksum, std::move(relative), stamp});
+    ++scan.processed;
 }
 
-// `relative` belongs to this job alone: it moves into the record once its line is written.
-void hashOne(std::string& relative, ScanContext& scan) {
-    const std::string fullPath = joinRoot(scan.root, relative);
-    if (isExcluded(fullPath)) {
-        ++scan.excludedCount;
-        return;
-    }
+// Left out, taken over from the previous scan's record when the stamp is unchanged, or opened.
+std::optional<FileBeingHashed> openFile(ScanContext& scan, std::size_t index, bool firstLook) {
+    const std::string fullPath = joinRoot(scan.root, scan.files[index]);
     try {
-        std::optional<platform::FileStamp> stamp;
-        const std::uint32_t checksum = checksumOf(fullPath, relative, scan, stamp);
-        const std::string checksumText = formatChecksum(checksum);
-        std::string fileName = fileNameOf(fullPath);
-        {
-            const std::lock_guard lock(scan.scanLock);
-            // The stream's own buffer collects the lines: a write per line would cost a system
-            // call per file, under the lock. The file is complete when the scan returns.
-            scan.manifest << relative << " = " << checksumText << '\n';
-            if (scan.keepRecords)
-                scannedFiles.push_back({std::move(fileName), checksum, std::move(relative), stamp});
+        if (firstLook) {
+            if (isExcluded(fullPath)) {
+                ++scan.excludedCount;
+                return std::nullopt;
+            }
+            const ScannedFile* before = previousRecord(scan.previous, scan.files[index]);
+            if (before && before->stamp && scan.stamps[index] == before->stamp) {
+                fileDone(scan, index, before->checksum, before->stamp);
+                return std::nullopt;
+            }
         }
-        ++scan.processed;
+        return openToHash(fullPath);
     } catch (const std::exception&) {
         logLine("Error workerhash file:" + fullPath);
+        return std::nullopt;
+    }
+}
+
+void finishFile(ScanContext& scan, std::size_t index, FileBeingHashed& file) {
+    try {
+        const std::uint32_t checksum = finishHash(file);
+        std::optional<platform::FileStamp> stamp;
+        if (scan.keepRecords && file.stamp && isSettled(*file.stamp, scan.begun))
+            stamp = file.stamp;
+        fileDone(scan, index, checksum, stamp);
+    } catch (const std::exception&) {
+        logLine("Error workerhash file:" + file.path);
     }
 }
 
 }  // namespace
-
-void listFiles(const std::string& root, std::vector<std::string>& files,
-               std::map<std::string, int>& folderCounts) {
-    const fs::path rootPath = toPath(root);
-    // Entries come back as the root's text joined with their relative path, so the relative
-    // path is a plain suffix; no per-file path arithmetic.
-    const auto& rootText = rootPath.native();
-    const bool rootEndsInSeparator =
-        !rootText.empty() && (rootText.back() == fs::path::preferred_separator ||
-                              rootText.back() == static_cast<fs::path::value_type>('/'));
-    const std::size_t prefixLength =
-        rootText.size() + (rootText.empty() || rootEndsInSeparator ? 0 : 1);
-    auto relativeText = [&](const fs::path& path) {
-        const auto& native = path.native();
-        if (native.size() > prefixLength && native.compare(0, rootText.size(), rootText) == 0)
-            return nativePathText(native.substr(prefixLength));
-        return nativePathText(path.lexically_relative(rootPath).native());
-    };
-
-    // An explicit stack instead of recursive_directory_iterator: that one gives up the whole
-    // walk at the first folder it cannot open, and a deep tree cannot overflow the call stack.
-    std::vector<OpenFolder> stack;
-    auto openFolder = [&](const fs::path& folder, std::string relativeFolder) {
-        std::error_code error;
-        fs::directory_iterator entries(folder, error);
-        if (error) {
-            logLine("Error listing folder:" + pathText(folder));
-            return;
-        }
-        stack.push_back({std::move(entries), std::move(relativeFolder), 0});
-    };
-    auto closeFolder = [&] {
-        if (stack.back().fileCount > 0)
-            folderCounts[stack.back().relativeFolder] += stack.back().fileCount;
-        stack.pop_back();
-    };
-
-    openFolder(rootPath, "");
-    while (!stack.empty()) {
-        OpenFolder& current = stack.back();
-        if (current.entries == fs::directory_iterator()) {
-            closeFolder();
-            continue;
-        }
-        const fs::directory_entry entry = *current.entries;
-        std::error_code error;
-        current.entries.increment(error);
-        if (error) {
-            // The iterator is at its end now: the rest of this folder is lost, not the walk.
-            logLine("Error listing folder:" + pathText(entry.path().parent_path()));
-        }
-
-        error.clear();
-        const bool isLink = entry.is_symlink(error);
-        if (!error && !isLink && entry.is_directory(error)) {
-            openFolder(entry.path(), relativeText(entry.path()));
-            continue;
-        }
-        if (!error && entry.is_regular_file(error)) {
-            files.push_back(relativeText(entry.path()));
-            ++current.fileCount;
-        } else if (error && !isNotFound(error)) {
-            // A link that loops, or an entry whose type the system will not tell.
-            logLine("Error listing file:" + pathText(entry.path()));
-        }
-    }
-}
 
 bool isSettled(const platform::FileStamp& stamp, std::int64_t scanBegun) {
     constexpr std::int64_t perSecond = platform::fileTimeUnitsPerSecond;
@@ -194,18 +119,25 @@ void hashExistingFiles(std::string root, std::atomic<std::int32_t>& excludedCoun
     const std::int64_t begun = platform::fileTimeNow();
     std::vector<ScannedFile> previous;
     {
-        const std::lock_guard lock(scannedFilesResetLock);
+        const std::lock_guard lock(scanLock);
         if (mode == ScanMode::Incremental) previous = std::move(scannedFiles);
         scannedFiles.clear();
     }
-    // Sorted, the jobs find their records without an index beside them.
+    // Sorted, the steps find their records without an index beside them.
     std::ranges::sort(previous, {}, &ScannedFile::relativePath);
+    // The first scan since the start: the last start's scan left its records.
+    if (mode == ScanMode::Incremental && previous.empty())
+        previous =
+            loadScanRecords(scanRecordsPath.get(), root).value_or(std::vector<ScannedFile>{});
 
     std::vector<std::string> files;
     std::map<std::string, int> folderCounts;
-    listFiles(root, files, folderCounts);
+    // Stamps to compare with the records, taken by the walk: with a cold cache, a file's stamp
+    // costs a read of the disk near its folder's.
+    std::vector<std::optional<platform::FileStamp>> stamps;
+    listFiles(root, files, folderCounts, previous.empty() ? nullptr : &stamps);
 
-    const unsigned workerCount = std::thread::hardware_concurrency();
+    const unsigned workerCount = std::max(1u, std::thread::hardware_concurrency());
 
     std::ofstream manifest(hashesPath.get(), std::ios::out | std::ios::trunc);
     // The updates need the checksums more than the report needs its file: scan all the same.
@@ -218,15 +150,19 @@ void hashExistingFiles(std::string root, std::atomic<std::int32_t>& excludedCoun
     }
 
     const auto started = std::chrono::steady_clock::now();
-    ScanContext scan{root, excludedCount, scanLock, manifest, previous, begun, keepRecords};
+    int processed = 0;
     {
-        ThreadPool pool(workerCount);
-        for (std::string& relative : files)
-            pool.enqueue([&relative, &scan] { hashOne(relative, scan); });
+        ManifestWriter lines(manifest, scanLock, keepRecords);
+        ScanContext scan{root, files, excludedCount, lines, previous, stamps, begun, keepRecords};
+        const ScanSteps steps{
+            [&scan](std::size_t index, bool firstLook) { return openFile(scan, index, firstLook); },
+            [&scan](std::size_t index, FileBeingHashed& file) { finishFile(scan, index, file); }};
+        runScanFeed(files.size(), steps, workerCount, scanReaders);
+        processed = scan.processed.load();
     }
 
     logLine("Total number of data: " + std::to_string(files.size()));
-    logLine("Number of processed data: " + std::to_string(scan.processed.load()));
+    logLine("Number of processed data: " + std::to_string(processed));
     logLine("Exceptions: " + std::to_string(excludedCount.load()));
     for (const auto& [folder, count] : folderCounts)
         logLine("Folder " + folder + " Data: " + std::to_string(count));
@@ -235,6 +171,8 @@ void hashExistingFiles(std::string root, std::atomic<std::int32_t>& excludedCoun
     std::snprintf(seconds, sizeof seconds, "%f", took.count());
     logLine(std::string("The processing took: ") + seconds + " seconds");
     manifest.close();
-    // A full disk shows only here, when the last lines leave the buffer.
+    // A batch of lines that could not be written (a full disk) has left the stream failed.
     if (manifestOpen && manifest.fail()) logLine("Error write Hashes.ini");
+    // Kept for the next start, whose first scan then reads only what changed meanwhile.
+    if (keepRecords) saveScanRecords(scanRecordsPath.get(), root, scannedFiles);
 }

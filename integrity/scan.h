@@ -35,16 +35,20 @@ inline const std::string installationRoot = std::string(".") + platform::pathSep
 
 // Fills `files` with the path of every regular file below `root`, relative to it and in walk
 // order, and `folderCounts` with the number of files per folder (the root's own files under "").
-// Folder links are not entered. What cannot be read is logged and left out.
+// Folder links are not entered. What cannot be read is logged and left out. With `stamps`, the
+// stamp of each file too, in the same order.
 void listFiles(const std::string& root, std::vector<std::string>& files,
-               std::map<std::string, int>& folderCounts);
+               std::map<std::string, int>& folderCounts,
+               std::vector<std::optional<platform::FileStamp>>* stamps = nullptr);
 
 enum class ScanMode {
-    // Reads every file: the launcher's integrity check.
+    // Reads every file: the launcher's integrity check (a repair). Its records are kept.
     Full,
     // Takes a file's checksum from the previous scan's record when the file still has the stamp
-    // (size, times, identity) recorded there, and reads the rest. For the later scans of a patch
-    // run, whose updates and scripts change only a few files.
+    // (size, times, identity) recorded there, and reads the rest. The previous scan is this
+    // process's last one, or for the first scan since the start the one whose records the last
+    // start kept in the user folder: an installation changes little between two starts, and within
+    // a patch run its updates and scripts change only a few files.
     Incremental,
     // Reads every file for the manifest alone and keeps no records (-h, which ends after it): a
     // large installation's records would be most of the memory the program needs.
@@ -60,6 +64,7 @@ bool isSettled(const platform::FileStamp& stamp, std::int64_t scanBegun);
 inline constexpr std::chrono::milliseconds fineClockWindow{100};
 inline constexpr std::chrono::milliseconds coarseClockWindow{2000};
 
-// Scans the installation below `root`; blocks until every file is done.
+// Scans the installation below `root`; blocks until every file is done. The records of a scan
+// that keeps them are written to the user folder at its end, for the next start.
 void hashExistingFiles(std::string root, std::atomic<std::int32_t>& excludedCount,
                        std::mutex& scanLock, ScanMode mode = ScanMode::Full);

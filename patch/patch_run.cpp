@@ -77,9 +77,10 @@ void runPatch(const VersionInfo& info, const std::string& serverUrl, bool versio
         if (PatchProgress.repairs != repairs) break;
         PatchProgress.step = ++step;
         // Every step starts from a fresh picture of the installation, which the updates consult.
-        // The first reads every file; the later ones read what changed since.
+        // Each reads what changed since the last scan (of this run, or kept from the last start);
+        // the first after a repair reads every file.
         hashExistingFiles(installationRoot, excludedCount, scanLock,
-                          step == 1 ? ScanMode::Full : ScanMode::Incremental);
+                          step == 1 && repairs != 0 ? ScanMode::Full : ScanMode::Incremental);
         if (versionLess(server, update.version)) continue;
 
         if (!applyUpdate(update, serverUrl + update.path)) {

@@ -110,6 +110,21 @@ std::optional<FileStamp> fileStamp(const std::string& path);
 // The stamp of a file open for reading.
 std::optional<FileStamp> fileStamp(std::FILE* file);
 
+// The volume that holds the file or folder at `path` (device, volume serial number); nothing when
+// it cannot be examined.
+std::optional<std::uint64_t> volumeOf(const std::string& path);
+
+// Where a file's data is likely to lie on its volume, as cheaply as the system tells it: files
+// read in this order spare a hard disk's head the seeks between them.
+std::uint64_t diskOrder(const FileStamp& stamp);
+
+// Opens a file for reading in binary mode, telling the system that it will be read from start to
+// end (on Windows the cache then reads further ahead); null when it cannot be opened.
+std::FILE* openForReading(const std::string& path);
+// Asks for the rest of a file open for reading to be read ahead of the reads: more of a large
+// file then is on its way from the disk while the start of it is being checked.
+void adviseSequential(std::FILE* file);
+
 // The file clock: what a file written now would carry as its times.
 std::int64_t fileTimeNow();
 #ifdef _WIN32

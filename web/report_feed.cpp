@@ -26,6 +26,12 @@ std::u16string item(std::int64_t number, const std::string& line) {
            jsonEscape(toWide(path)) + u"\", \"hash\":\"" + jsonEscape(toWide(hash)) + u"\"}";
 }
 
+// The next whole line. A scan may be writing the manifest right now: a last line without its line
+// end is still on its way and is left for the next page.
+bool readLine(std::istream& in, std::string& line) {
+    return std::getline(in, line) && !in.eof();
+}
+
 }  // namespace
 
 void sendReportPage() {
@@ -35,18 +41,18 @@ void sendReportPage() {
         return;
     }
     std::int64_t lineCount = 0;
-    for (std::string line; std::getline(manifest, line);) ++lineCount;
+    for (std::string line; readLine(manifest, line);) ++lineCount;
     if (reportPage * pageSize >= lineCount) reportPage = 0;
 
     manifest.clear();
     manifest.seekg(0);
     std::string line;
     const std::int64_t first = reportPage * pageSize;
-    for (std::int64_t skipped = 0; skipped < first && std::getline(manifest, line); ++skipped) {
+    for (std::int64_t skipped = 0; skipped < first && readLine(manifest, line); ++skipped) {
     }
     std::u16string text = u"[";
     bool firstItem = true;
-    for (std::int64_t n = 0; n < pageSize && std::getline(manifest, line); ++n) {
+    for (std::int64_t n = 0; n < pageSize && readLine(manifest, line); ++n) {
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.empty()) continue;
         if (!firstItem) text += u",";

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <functional>
+#include <mutex>
 #include <set>
 #include <sstream>
 #include <thread>
@@ -12,6 +13,7 @@
 #include "core/text.h"
 #include "core/user_paths.h"
 #include "integrity/checksum.h"
+#include "integrity/scan_feed.h"
 #include "tests/support/temp_dir.h"
 
 #ifndef _WIN32
@@ -74,6 +76,35 @@ TEST_F(Scan, WritesOneManifestLinePerFileAndKeepsTheRecords) {
         EXPECT_EQ(file.fileName, fs::path(file.relativePath).filename().string());
     }
 
+    // Lines reach the file with their records, whole: a report page opened during a scan sees
+    // every file done so far and no cut line. The large file, done last, holds the scan open.
+    for (int i = 0; i < 10; ++i) install.add("many/" + std::to_string(i), std::to_string(i));
+    fs::resize_file(install.folder / "Data/deep/large.bin", std::uintmax_t{1} << 29);
+    fs::remove(hashesPath.get());
+    scannedFiles.clear();
+    std::atomic<bool> scanned{false};
+    std::thread scanning([&] {
+        scan(install);
+        scanned = true;
+    });
+    int midway = 0;
+    for (bool last = false; !last; std::this_thread::sleep_for(std::chrono::milliseconds(5))) {
+        last = scanned;
+        std::vector<std::string> records;
+        const std::lock_guard lock(scanLock);
+        for (const ScannedFile& file : scannedFiles)
+            records.push_back(file.relativePath + " = " + formatChecksum(file.checksum));
+        std::sort(records.begin(), records.end());
+        if (sortedLines(hashesPath.get()) != records) {
+            ADD_FAILURE() << "the manifest file is behind the records";
+            break;
+        }
+        midway += !records.empty() && !last;
+    }
+    scanning.join();
+    EXPECT_GT(midway, 0) << "no look during the scan found what it had done";
+    EXPECT_EQ(sortedLines(hashesPath.get()).size(), install.expected.size());
+
     // A manifest that cannot be opened costs the report its file, not the updates their records:
     // without them every file on disk would pass as current.
     hashesPath.set(dir.file("no such folder/Hashes.ini"));
@@ -113,35 +144,62 @@ void rewriteKeepingTime(const fs::path& file, const std::string& content) {
 // inverted, one read anew shows as it is.
 TEST_F(Scan, IncrementalScanReadsWhatChangedAndOtherwiseEqualsAFullScan) {
     const auto now = fs::file_time_type::clock::now();
+    // WhileStopped: the launcher ends between the two scans, and the later one takes the records
+    // the earlier one kept in the user folder, which the row may change instead of the tree.
+    enum When { Between, BeforeFirstScan, WhileStopped };
     struct Row {
         const char* change;
-        std::function<void(const fs::path& folder)> apply;
+        std::function<void(Installation& tree)> apply;
         std::set<std::string> readAgain;
-        bool beforeFirstScan = false;
+        When when = Between;
     };
+    const auto rewrite = [](Installation& t) { rewriteKeepingTime(t.folder / "a.dat", "alpha-2"); };
+    const auto replace = [](Installation& t) {
+        writeFile(t.folder / "b.new", "bravo-2");
+        fs::last_write_time(t.folder / "b.new", fs::last_write_time(t.folder / "b.dat"));
+        fs::rename(t.folder / "b.new", t.folder / "b.dat");
+    };
+    // Flips bits of one byte of the records file: its format number (1) is the 9th byte.
+    const auto flipRecordsByte = [](std::size_t fromStart, char bits) {
+        return [=](Installation&) {
+            std::string records = readFile(scanRecordsPath.get());
+            records[std::min(fromStart, records.size() - 1)] ^= bits;
+            writeFile(scanRecordsPath.get(), records);
+        };
+    };
+    const std::set<std::string> all = {"a.dat", "b.dat", "x/c.dat", "x/y/d.dat"};
     const Row rows[] = {
-        {"content changed, same size, time set back",
-         [](const fs::path& f) { rewriteKeepingTime(f / "a.dat", "alpha-2"); },
-         {"a.dat"}},
-        {"replaced by a rename with the same size and time",
-         [](const fs::path& f) {
-             writeFile(f / "b.new", "bravo-2");
-             fs::last_write_time(f / "b.new", fs::last_write_time(f / "b.dat"));
-             fs::rename(f / "b.new", f / "b.dat");
-         },
-         {"b.dat"}},
-        {"deleted", [](const fs::path& f) { fs::remove(f / "x/c.dat"); }, {}},
-        {"added", [](const fs::path& f) { writeFile(f / "x/new.dat", "new"); }, {"x/new.dat"}},
+        {"content changed, same size, time set back", rewrite, {"a.dat"}},
+        {"replaced by a rename with the same size and time", replace, {"b.dat"}},
+        {"deleted", [](Installation& t) { fs::remove(t.folder / "x/c.dat"); }, {}},
+        {"added", [](Installation& t) { writeFile(t.folder / "x/new.dat", "new"); }, {"x/new.dat"}},
         {"folder renamed",
-         [](const fs::path& f) { fs::rename(f / "x", f / "z"); },
+         [](Installation& t) { fs::rename(t.folder / "x", t.folder / "z"); },
          {"z/c.dat", "z/y/d.dat"}},
         // Racily clean: a change within the same clock step would leave the same stamp.
         {"time set to the whole second the first scan began in",
-         [&](const fs::path& f) {
-             fs::last_write_time(f / "a.dat", std::chrono::floor<std::chrono::seconds>(now));
+         [&](Installation& t) {
+             fs::last_write_time(t.folder / "a.dat", std::chrono::floor<std::chrono::seconds>(now));
          },
          {"a.dat"},
-         true},
+         BeforeFirstScan},
+        {"kept records: changed while the launcher was not running",
+         rewrite,
+         {"a.dat"},
+         WhileStopped},
+        {"kept records: replaced by another inode of the same size and time",
+         replace,
+         {"b.dat"},
+         WhileStopped},
+        {"kept records of another installation folder",
+         [](Installation& t) {
+             fs::rename(t.folder, t.folder.string() + "-moved");
+             t = Installation(t.folder.string() + "-moved");
+         },
+         all, WhileStopped},
+        {"kept records of an older format", flipRecordsByte(8, 1), all, WhileStopped},
+        {"kept records of a newer format", flipRecordsByte(8, 3), all, WhileStopped},
+        {"kept records damaged", flipRecordsByte(~std::size_t{0}, 4), all, WhileStopped},
     };
 
     // Every tree is made first, then left to settle once for all rows.
@@ -159,11 +217,16 @@ TEST_F(Scan, IncrementalScanReadsWhatChangedAndOtherwiseEqualsAFullScan) {
     for (std::size_t i = 0; i < std::size(rows); ++i) {
         const Row& row = rows[i];
         SCOPED_TRACE(row.change);
-        if (row.beforeFirstScan) row.apply(trees[i].folder);
+        if (row.when == BeforeFirstScan) row.apply(trees[i]);
         scan(trees[i]);
         ASSERT_FALSE(scannedFiles.empty());
         for (ScannedFile& file : scannedFiles) file.checksum = ~file.checksum;
-        if (!row.beforeFirstScan) row.apply(trees[i].folder);
+        if (row.when == WhileStopped) {
+            // The inverted checksums reach the kept records through a scan that reads nothing.
+            scan(trees[i], ScanMode::Incremental);
+            scannedFiles.clear();
+        }
+        if (row.when != BeforeFirstScan) row.apply(trees[i]);
 
         scan(trees[i], ScanMode::Incremental);
         const ScanView later = scanView();
@@ -175,6 +238,47 @@ TEST_F(Scan, IncrementalScanReadsWhatChangedAndOtherwiseEqualsAFullScan) {
         }
         EXPECT_EQ(later, scanView(readAgain, true));
     }
+}
+
+// Every file reaches the steps once, large ones a second time and last, in disk order: whether
+// readers run ahead or step back because nothing waits for the disk (here most files need no
+// reading), and on one worker alone.
+TEST_F(Scan, FeedDoesEveryFileOnceAndLargeFilesLastInDiskOrder) {
+    using namespace std::chrono_literals;
+    writeFile(dir.path() / "f", "x");
+    constexpr std::size_t count = 20000;
+    std::vector<std::atomic<int>> looks(count);
+    std::mutex lock;
+    std::vector<std::size_t> secondLooks;
+    const ScanSteps steps{[&](std::size_t i, bool firstLook) -> std::optional<FileBeingHashed> {
+                              ++looks[i];
+                              // A few microseconds, as a look in the cache takes: every thread
+                              // gets its share, and none waits as for the disk.
+                              const auto until = std::chrono::steady_clock::now() + 5us;
+                              while (std::chrono::steady_clock::now() < until) {
+                              }
+                              if (i % 4000 != 7) return std::nullopt;
+                              if (!firstLook) {
+                                  {
+                                      const std::lock_guard guard(lock);
+                                      secondLooks.push_back(i);
+                                  }
+                                  // Busy with one large file while the others wait their turn.
+                                  std::this_thread::sleep_for(20ms);
+                                  return std::nullopt;
+                              }
+                              // Large; the later the file, the nearer the disk's start.
+                              FileBeingHashed file = openToHash(dir.file("f"));
+                              file.stamp->size = largeFileBytes;
+                              file.stamp->index = count - i;
+                              return file;
+                          },
+                          [&](std::size_t, FileBeingHashed&) {}};
+    runScanFeed(count, steps, 2, scanReaders);
+    secondLooks.clear();
+    runScanFeed(count, steps, 1, 0);
+    EXPECT_EQ(secondLooks, (std::vector<std::size_t>{16007, 12007, 8007, 4007, 7}));
+    for (std::size_t i = 0; i < count; ++i) ASSERT_EQ(looks[i], i % 4000 == 7 ? 4 : 2) << i;
 }
 
 #ifndef _WIN32

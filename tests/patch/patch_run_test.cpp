@@ -154,6 +154,17 @@ TEST_F(PatchRunTest, ClientVersionDecidesTheRunAndOnlyWhatTheRunAppliedIsRecorde
     serveVersionFile("1.1", "1.2 = other, /u/1.2/x.ini\n");
     patchRunMain(server.url());
     EXPECT_EQ(clientVersion(), "0.0.0") << "the only update lies beyond the current version";
+
+    // A repair's run reads every file, also those whose stamps vouch for them: damage that leaves
+    // a stamp alone (here records that lie) shows only then.
+    install("a.dat", "alpha");
+    std::this_thread::sleep_for(fineClockWindow + std::chrono::milliseconds(50));
+    scan();
+    for (ScannedFile& file : scannedFiles) file.checksum = ~file.checksum;
+    ++PatchProgress.repairs;
+    patchRunMain(server.url());
+    EXPECT_NE(readTextFile(hashesPath.get()).find(installation.manifestLines()[0]),
+              std::string::npos);
 }
 
 // Regression (the patch-run race): a second patch thread started while a run is in progress ends
