@@ -76,8 +76,8 @@ std::string writeSecretKey(const SecretKey& key, const std::optional<std::string
         if (!maskWithPassword(file, *password)) return {};
     }
     std::string text = std::string("untrusted comment: ") +
-                       (password ? "minisign encrypted secret key" : "minisign secret key") +
-                       "\n" + toBase64(file, sizeof file) + "\n";
+                       (password ? "minisign encrypted secret key" : "minisign secret key") + "\n" +
+                       toBase64(file, sizeof file) + "\n";
     sodium_memzero(file, sizeof file);
     return text;
 }

@@ -108,9 +108,8 @@ std::optional<std::string> fromBase64(std::string_view text) {
     std::string bytes(text.size() / 4 * 3 + 3, '\0');
     std::size_t size = 0;
     const char* end = nullptr;
-    if (sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(),
-                          text.data(), text.size(), nullptr, &size, &end,
-                          sodium_base64_VARIANT_ORIGINAL) != 0 ||
+    if (sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(), text.data(),
+                          text.size(), nullptr, &size, &end, sodium_base64_VARIANT_ORIGINAL) != 0 ||
         end != text.data() + text.size())
         return std::nullopt;
     bytes.resize(size);

@@ -8,14 +8,18 @@
 #include "net/download.h"
 #include "net/endpoints.h"
 #include "net/fetch.h"
+#include "patch/update_signatures.h"
 #include "patch/version_file.h"
 #include "platform/platform.h"
 
 void checkLauncherUpdate() {
     // Before the window: a server that does not answer holds the start no longer than it takes
     // to give up on one connection.
-    const FetchedDocument versionFile =
-        fetchDocument(downloadServerUrl + "/version.ini", connectTimeout);
+    const SignedDocument versionFile = fetchVersionFile(downloadServerUrl, connectTimeout);
+    if (versionFile.refused) {
+        logLine("The version file was refused: the launcher's version was not checked");
+        return;
+    }
     if (!versionFile.body) {
         logLine("The download server could not be reached: the launcher's version was not checked");
         return;
@@ -47,7 +51,10 @@ void offerLauncherSetup(const std::string& serverVersion) {
     }
     logLine("User chose to update.");
     const std::string setupPath = std::string(".") + platform::pathSeparator + "ORV-Setup.exe";
-    if (!downloadFile(downloadServerUrl + "/ORV-Setup.exe", setupPath, "", "", true)) {
+    const std::string setupUrl = downloadServerUrl + "/ORV-Setup.exe";
+    const auto signature = signatureCheckFor(setupUrl);
+    if (!downloadFile(setupUrl, setupPath, "", "", true, OnMismatch::Retry, nullptr,
+                      signature.get())) {
         logLine("The setup could not be saved: the launcher goes on without updating");
         return;
     }

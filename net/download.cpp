@@ -12,6 +12,7 @@
 #include <string_view>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "core/log.h"
 #include "core/patch_progress.h"
@@ -48,6 +49,7 @@ struct Download {
     const std::string& expectedChecksum;
     bool noProgress;
     ConnectionPool* connections;
+    ContentCheck* check;
     std::string shown;                        // the path as the log shows it
     std::u16string progressName;              // the name on the page's file line
     std::string staged;                       // the staging file's path
@@ -63,6 +65,7 @@ struct Download {
     void startOver() {
         size = 0;
         crc = 0;
+        if (check) check->restart();
     }
 };
 
@@ -111,6 +114,7 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* con
     Download& download = attempt.download;
     const std::size_t written = std::fwrite(data, 1, bytes, attempt.file.get());
     download.crc = continueChecksum(download.crc, data, written);
+    if (download.check) download.check->add(data, written);
     const std::uint64_t before = download.size;
     download.size += written;
     if (before / writebackStep != download.size / writebackStep)
@@ -180,6 +184,20 @@ bool localCopyIsCurrent(Download& download) {
     return false;
 }
 
+// The staged bytes through the check, and their checksum, in one read.
+std::uint32_t feedCheck(Download& download) {
+    download.check->restart();
+    std::uint32_t crc = 0;
+    const FileHandle file(std::fopen(download.staged.c_str(), "rb"));
+    if (!file) return 0;
+    std::vector<char> buffer(1 << 20);
+    for (std::size_t got; (got = std::fread(buffer.data(), 1, buffer.size(), file.get())) > 0;) {
+        crc = continueChecksum(crc, buffer.data(), got);
+        download.check->add(buffer.data(), got);
+    }
+    return crc;
+}
+
 // Takes up what an earlier launcher received of this file, if it can be checked at the end:
 // without a checksum nothing proves that old bytes and new ones belong together.
 void takeUpLeftOver(Download& download) {
@@ -190,7 +208,7 @@ void takeUpLeftOver(Download& download) {
         return;
     }
     download.size = size;
-    download.crc = hashFile(download.staged);
+    download.crc = download.check ? feedCheck(download) : hashFile(download.staged);
 }
 
 // Transfers that lose the connection together tell the player once: the first shows the box and
@@ -293,6 +311,7 @@ std::chrono::milliseconds pauseBefore(int failures, Download& download,
 // The attempts until the file is in place (true), cannot be (false), or the tenth lost
 // connection ends the process.
 bool receive(Download& download, OnMismatch onMismatch) {
+    if (download.check) download.check->restart();
     takeUpLeftOver(download);
     std::chrono::milliseconds waited{0};
     for (int failures = 0, unusable = 0;;) {
@@ -312,6 +331,11 @@ bool receive(Download& download, OnMismatch onMismatch) {
         if (result == Result::Received) {
             const std::string received = formatChecksum(download.crc);
             if (download.expectedChecksum.empty() || received == download.expectedChecksum) {
+                if (download.check && !download.check->accepted()) {
+                    download.startOver();
+                    discardStaged(download.staged);
+                    return false;
+                }
                 std::error_code error;
                 if (!replaceWithStaged(download.staged, download.localPath, error)) {
                     download.log("Failed to replace " + download.localPath + ": " +
@@ -353,12 +377,14 @@ bool receive(Download& download, OnMismatch onMismatch) {
 
 bool downloadFile(const std::string& url, const std::string& localPath,
                   const std::string& displayName, const std::string& expectedChecksum,
-                  bool noProgress, OnMismatch onMismatch, ConnectionPool* connections) {
+                  bool noProgress, OnMismatch onMismatch, ConnectionPool* connections,
+                  ContentCheck* check) {
     Download download{url,
                       localPath,
                       expectedChecksum,
                       noProgress,
                       connections,
+                      check,
                       shownName(localPath),
                       toWide(displayName),
                       stagingPath(localPath),
@@ -385,7 +411,7 @@ bool downloadFile(const std::string& url, const std::string& localPath,
     const fs::path parent = target.parent_path();
     std::error_code error;
     if (!parent.empty() && !fs::exists(parent)) fs::create_directories(parent);
-    if (localCopyIsCurrent(download)) {
+    if (!check && localCopyIsCurrent(download)) {
         inPlace = true;
     } else if (fs::exists(target, error) && !fs::is_regular_file(target, error)) {
         download.log("Failed to open file for writing: " + localPath);

@@ -1,6 +1,7 @@
 // One file from a server onto the disk, skipped when the local copy matches its checksum.
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 class ConnectionPool;
@@ -17,10 +18,22 @@ class ConnectionPool;
 // archive, whose caller decides how often a gigabyte is worth fetching again).
 enum class OnMismatch { Retry, Refuse };
 
+// A further test of the bytes, fed as they arrive (no second read of the file), and restarted
+// whenever the transfer starts the file over. A file it does not accept is not put in place.
+class ContentCheck {
+public:
+    virtual ~ContentCheck() = default;
+    virtual void restart() = 0;
+    virtual void add(const void* data, std::size_t size) = 0;
+    // Logs why when it refuses.
+    virtual bool accepted() = 0;
+};
+
 // True when `localPath` now holds the file: the local copy was current or the new one is in place.
 // With `connections`, the transfer goes over the connections kept open for an update, and each of
-// its log lines names the file, so downloads side by side can be told apart.
+// its log lines names the file, so downloads side by side can be told apart. With `check`, a
+// local copy is not taken on its checksum alone: the file is fetched and checked.
 bool downloadFile(const std::string& url, const std::string& localPath,
                   const std::string& displayName, const std::string& expectedChecksum,
                   bool noProgress, OnMismatch onMismatch = OnMismatch::Retry,
-                  ConnectionPool* connections = nullptr);
+                  ConnectionPool* connections = nullptr, ContentCheck* check = nullptr);

@@ -10,6 +10,7 @@
 #include "integrity/scan.h"
 #include "net/fetch.h"
 #include "patch/patch_script.h"
+#include "patch/update_signatures.h"
 #include "patch/updates.h"
 
 std::string lastAppliedVersion;
@@ -108,8 +109,9 @@ void runPatch(const VersionInfo& info, const std::string& serverUrl, bool versio
 
 void patchRunMain(const std::string& serverUrl) {
     readClientVersion();
-    const FetchedDocument versionFile = fetchDocument(serverUrl + "/version.ini");
-    if (!versionFile.body) logLine("The download server could not be reached");
+    const SignedDocument versionFile = fetchVersionFile(serverUrl);
+    if (!versionFile.body && !versionFile.refused)
+        logLine("The download server could not be reached");
     runPatch(readVersionFile(versionFile.body.value_or("")), serverUrl,
              versionFile.body.has_value());
 }

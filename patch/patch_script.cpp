@@ -7,6 +7,7 @@
 #include "core/log.h"
 #include "core/text.h"
 #include "net/fetch.h"
+#include "patch/update_signatures.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -43,7 +44,7 @@ std::string scriptUrl(const std::string& updateUrl, const std::string& name) {
 bool runPatchScript(bool isPre, const std::string& updateUrl) {
     const fs::path currentDirectory = fs::current_path();
     const std::string url = scriptUrl(updateUrl, isPre ? "PrePatch.ini" : "PostPatch.ini");
-    const FetchedDocument fetched = fetchDocument(url);
+    const SignedDocument fetched = fetchSignedDocument(url);
     if (!fetched.body) {
         // The server refusing the request (404 and its kin) means the update has no such script;
         // a server error or no answer at all means it did not arrive, and the update is not done.

@@ -6,6 +6,7 @@
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <sstream>
 #include <thread>
@@ -20,6 +21,7 @@
 #include "net/connection_pool.h"
 #include "net/download.h"
 #include "net/fetch.h"
+#include "patch/update_signatures.h"
 #include "patch/updates.h"
 #include "platform/platform.h"
 
@@ -85,6 +87,7 @@ struct WebUpdate {
     ScanIndex index;
     double entryCount;
     ConnectionPool connections;
+    StrongHashes strongHashes;
     std::atomic<std::int32_t> downloadedCount{0};
     std::atomic<std::int32_t> failedCount{0};
 };
@@ -110,9 +113,11 @@ bool updateOneFile(const std::string& key, const std::string& checksum, WebUpdat
     }
 
     const std::string urlKey = forwardSlashes(key);
-    const bool arrived =
-        downloadFile(update.folder + "/" + urlPath(urlKey), target->localText, urlKey, checksum,
-                     false, OnMismatch::Retry, &update.connections);
+    const std::string url = update.folder + "/" + urlPath(urlKey);
+    std::unique_ptr<ContentCheck> check;
+    if (!strongHashCheckFor(update.strongHashes, key, url, check)) return false;
+    const bool arrived = downloadFile(url, target->localText, urlKey, checksum, false,
+                                      OnMismatch::Retry, &update.connections, check.get());
     const std::int32_t downloaded = ++update.downloadedCount;
     PatchProgress.overallProgress.exchange(
         static_cast<std::int32_t>(downloaded * 100.0 / update.entryCount));
@@ -222,7 +227,7 @@ unsigned updateWorkerCount() {
 }
 
 bool updateFilesFromWeb(const std::string& updateUrl, const std::string& root) {
-    const FetchedDocument fetched = fetchDocument(updateUrl);
+    const SignedDocument fetched = fetchSignedDocument(updateUrl);
     const bool listed = fetched.body && isManifestText(*fetched.body);
     const std::map<std::string, std::string> manifest =
         IniDocument::parsePairs(listed ? *fetched.body : std::string());
@@ -232,6 +237,7 @@ bool updateFilesFromWeb(const std::string& updateUrl, const std::string& root) {
                      indexScannedFiles(scannedFiles),
                      static_cast<double>(manifest.size()),
                      {},
+                     fetchStrongHashes(updateFolder(updateUrl)),
                      {0},
                      {0}};
     {

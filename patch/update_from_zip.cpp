@@ -6,6 +6,7 @@
 #include <exception>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -21,6 +22,7 @@
 #include "net/fetch.h"
 #include "patch/extract_entries.h"
 #include "patch/update_from_web.h"
+#include "patch/update_signatures.h"
 #include "patch/updates.h"
 
 namespace fs = std::filesystem;
@@ -29,21 +31,23 @@ namespace {
 
 constexpr int archiveDownloads = 3;
 
-// Makes sure the archive at `zipPath` matches `expected`, with at most three downloads. Whatever
-// is there afterwards is used: every entry is checked against the update's manifest anyway.
-void obtainArchive(const std::string& updateUrl, const std::string& zipPath,
+// Makes sure the archive at `zipPath` matches `expected`, with at most three downloads. Unsigned,
+// whatever is there afterwards is used: every entry is checked against the update's manifest
+// anyway. Signed, only an archive whose signature held is (false otherwise).
+bool obtainArchive(const std::string& updateUrl, const std::string& zipPath,
                    const std::string& expected) {
+    const std::unique_ptr<ContentCheck> signature = signatureCheckFor(updateUrl);
     for (int downloads = 0;; ++downloads) {
         std::error_code error;
         const bool present = fs::exists(toPath(zipPath), error);
-        if (present && formatChecksum(hashFile(zipPath)) == expected) {
+        if (present && localFileMatches(zipPath, expected, signature.get())) {
             logLine("ZIP hash matches, download successful.");
-            return;
+            return true;
         }
         if (downloads == archiveDownloads) {
             logLine("Failed to download ZIP correctly after " + std::to_string(downloads) +
                     " attempts.");
-            return;
+            return !signature;
         }
         logLine(present ? "ZIP hash does not match, attempting to resume download..."
                         : "ZIP file not found, starting download...");
@@ -51,7 +55,13 @@ void obtainArchive(const std::string& updateUrl, const std::string& zipPath,
         PatchProgress.downloadName.set(toWide(zipPath));
         // A whole archive that does not match ends the download: another gigabyte is this loop's
         // decision, not one of the transfer's ten attempts.
-        downloadFile(updateUrl, zipPath, "", expected, false, OnMismatch::Refuse);
+        // Checked as it arrived: no second read of a signed archive.
+        if (downloadFile(updateUrl, zipPath, "", expected, false, OnMismatch::Refuse, nullptr,
+                         signature.get()) &&
+            signature) {
+            logLine("ZIP hash matches, download successful.");
+            return true;
+        }
     }
 }
 
@@ -100,15 +110,21 @@ bool updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
     const std::string folder = updateFolder(updateUrl);
     logLine("Starting ZIP Extraction");
 
-    const FetchedDocument manifestText = fetchDocument(folder + "/hashes.ini");
+    const SignedDocument manifestText = fetchSignedDocument(folder + "/hashes.ini");
     const bool listed = manifestText.body && isManifestText(*manifestText.body);
     const std::map<std::string, std::string> manifest =
         IniDocument::parsePairs(listed ? *manifestText.body : std::string());
-    const std::map<std::string, std::string> fullInfo =
-        IniDocument::parsePairs(fetchUrl(folder + "/full.ini"));
+    const std::map<std::string, std::string> fullInfo = IniDocument::parsePairs(
+        fetchSignedDocument(folder + "/full.ini").body.value_or(std::string()));
     const auto fullZip = fullInfo.find("full.zip");
-    obtainArchive(updateUrl, zipPath, fullZip == fullInfo.end() ? std::string() : fullZip->second);
+    const bool archived = obtainArchive(
+        updateUrl, zipPath, fullZip == fullInfo.end() ? std::string() : fullZip->second);
     PatchProgress.fileProgress.exchange(100);
+    if (!archived) {
+        PatchProgress.overallProgress.exchange(100);
+        logLine("Update incomplete: the archive's signature did not hold");
+        return false;
+    }
 
     const std::vector<std::pair<std::string, std::string>> entries(manifest.begin(),
                                                                    manifest.end());

@@ -8,12 +8,15 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <memory>
 #include <thread>
 
+#include "integrity/signature.h"
 #include "patch/extract_entries.h"
 #include "patch/update_from_web.h"
+#include "patch/update_signatures.h"
 #include "tests/patch/patch_fixture.h"
 #include "tests/support/links.h"
 
@@ -86,6 +89,10 @@ struct UpdateRow {
     Archive archive = Archive::Kept;
     const char* entries = nullptr;  // the archive's entries, when not the offered files
     Answers answers = {};
+    // Signed by the key the launcher was built with: "good", or one fault ("how:file"): "changed"
+    // after signing, "unsigned", signed by "another" key, the file "unlisted" in the strong hashes
+    // or listed with the hash of other bytes ("forged": its checksum in the manifest matches).
+    const char* signing = nullptr;
 };
 void PrintTo(const UpdateRow& row, std::ostream* out) {
     *out << row.name;
@@ -187,7 +194,152 @@ const UpdateRow rows[] = {
      "fine.txt=fine; link/evil=escaped", false,
      "Extraction refused: Astrovance/link is not a plain file", "", "link = 1\n", Archive::Kept,
      "Astrovance/link->../../../outside; Astrovance/link/evil=escaped; Astrovance/fine.txt=fine"},
+    {"webSigned",
+     "old.txt=old",
+     "old.txt=new; sub/b.txt=bravo",
+     "old.txt=new; sub/b.txt=bravo",
+     true,
+     "Download complete",
+     "",
+     "",
+     Archive::Kept,
+     nullptr,
+     {},
+     "good"},
+    {"webSignedFileForged",
+     "",
+     "a.txt=alpha; b.txt=bravo",
+     "b.txt=bravo",
+     false,
+     "Signature refused for http",
+     "a.txt=1",
+     "",
+     Archive::Kept,
+     nullptr,
+     {},
+     "forged:a.txt"},
+    {"webSignedKeyUnlisted",
+     "",
+     "a.txt=alpha; b.txt=bravo",
+     "b.txt=bravo",
+     false,
+     "Signature refused for http",
+     "a.txt=0",
+     "",
+     Archive::Kept,
+     nullptr,
+     {},
+     "unlisted:a.txt"},
+    {"webManifestChangedAfterSigning",
+     "",
+     "a.txt=alpha",
+     "",
+     false,
+     "Signature refused for http",
+     "a.txt=0",
+     "",
+     Archive::Kept,
+     nullptr,
+     {},
+     "changed:files.ini"},
+    {"webManifestUnsigned",
+     "",
+     "a.txt=alpha",
+     "",
+     false,
+     "Signature refused for http",
+     "a.txt=0",
+     "",
+     Archive::Kept,
+     nullptr,
+     {},
+     "unsigned:files.ini"},
+    {"zipSigned",
+     "",
+     threeFiles,
+     threeFiles,
+     true,
+     "ZIP hash matches",
+     "ORV.zip=1",
+     "",
+     Archive::Downloaded,
+     nullptr,
+     {},
+     "good"},
+    {"zipSignedKeptArchive",
+     "",
+     threeFiles,
+     threeFiles,
+     true,
+     "ZIP hash matches",
+     "ORV.zip=0",
+     "",
+     Archive::Kept,
+     nullptr,
+     {},
+     "good"},
+    {"zipArchiveChangedAfterSigning",
+     "",
+     threeFiles,
+     "",
+     false,
+     "Signature refused for http",
+     "ORV.zip=3",
+     "",
+     Archive::Downloaded,
+     nullptr,
+     {},
+     "changed:ORV.zip"},
+    {"zipArchiveByAnotherKey",
+     "",
+     threeFiles,
+     "",
+     false,
+     "Signature refused for http",
+     "",
+     "",
+     Archive::Kept,
+     nullptr,
+     {},
+     "another:ORV.zip"},
 };
+
+// Serves the signatures of the files a row names, with the faults it asks for.
+using Serve = std::function<void(const std::string&, const std::string&)>;
+void serveSignatures(const Serve& serve, const UpdateRow& row, const std::string& folder,
+                     std::map<std::string, std::string> served, const Files& offered) {
+    static const SecretKey key = makeSecretKey();
+    const std::string how = row.signing;
+    const auto colon = how.find(':');
+    const std::string fault = how.substr(0, colon);
+    const std::string faulty = colon == std::string::npos ? "" : how.substr(colon + 1);
+    overrideUpdatePublicKey(writePublicKey(publicKeyOf(key)));
+    if (fault == "changed" && faulty == "ORV.zip") {
+        // Bytes that pass the archive's checksum: only the signature can tell.
+        served["full.ini"] = "full.zip = " + contentChecksum(served["ORV.zip"] + "!") + "\n";
+        serve(folder + "full.ini", served["full.ini"]);
+    }
+    if (folder == "web/") {
+        std::string hashes;
+        for (const auto& [file, content] : offered) {
+            StrongHash hash;
+            hash.add(content.data(), content.size());
+            if (file == faulty) hash.add("!", 1);
+            if (!(fault == "unlisted" && file == faulty))
+                hashes += file + " = " + hash.finish() + "\n";
+        }
+        served[strongHashesName] = hashes;
+        serve(folder + strongHashesName, hashes);
+    }
+    for (const auto& [file, content] : served) {
+        if (file == faulty && fault == "unsigned") continue;
+        const bool another = file == faulty && fault == "another";
+        const std::string signature =
+            signMessage(another ? makeSecretKey() : key, content, defaultTrustedComment(1, file));
+        serve(folder + signatureUrl(file), signature);
+        if (file == faulty && fault == "changed") serve(folder + file, content + "!");
+    }
+}
 
 class UpdateTable : public PatchTest, public testing::WithParamInterface<UpdateRow> {};
 
@@ -231,6 +383,16 @@ TEST_P(UpdateTable, LeavesWhatTheRowSays) {
             writeFile(root / "ORV.zip", bytes);
     }
     for (const auto& [target, answers] : row.answers) server.script(target, answers);
+    struct KeyReset {
+        ~KeyReset() { overrideUpdatePublicKey(""); }
+    } keyReset;
+    if (row.signing) {
+        std::map<std::string, std::string> served{{full ? "hashes.ini" : "files.ini", manifest}};
+        if (full) served["ORV.zip"] = bytes;
+        if (full) served["full.ini"] = "full.zip = " + contentChecksum(bytes) + "\n";
+        serveSignatures([this](auto& path, auto& content) { serve(path, content); }, row, folder,
+                        served, files(row.offered));
+    }
 
     EXPECT_EQ(full ? updateFilesFromZip(server.url("/u/full/ORV.zip"), installationRoot)
                    : updateFilesFromWeb(server.url("/u/web/files.ini"), installationRoot),
@@ -244,7 +406,9 @@ TEST_P(UpdateTable, LeavesWhatTheRowSays) {
         EXPECT_TRUE(file.starts_with("Documents/") || file.starts_with("server/") ||
                     file.starts_with("outer/install/"))
             << file;
-    EXPECT_TRUE(!full || readFile(root / "ORV.zip") == bytes) << "kept for later runs";
+    const bool changedArchive = row.signing && std::string(row.signing) == "changed:ORV.zip";
+    EXPECT_TRUE(!full || changedArchive || readFile(root / "ORV.zip") == bytes)
+        << "kept for later runs";
     EXPECT_FALSE(logged(row.log).empty()) << row.log;
     for (const auto& [target, count] : files(row.requests))
         EXPECT_EQ(server.requests("/u/" + folder + target), std::stoi(count)) << target;
