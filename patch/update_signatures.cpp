@@ -3,9 +3,9 @@
 #include <cstdlib>
 #include <fstream>
 #include <mutex>
-#include <vector>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include "core/ini_document.h"
 #include "core/log.h"

@@ -5,7 +5,9 @@
 
 #include <thread>
 
+#include "integrity/signature.h"
 #include "patch/patch_script.h"
+#include "patch/update_signatures.h"
 #include "patch/version_file.h"
 #include "tests/patch/patch_fixture.h"
 
@@ -165,6 +167,56 @@ TEST_F(PatchRunTest, ClientVersionDecidesTheRunAndOnlyWhatTheRunAppliedIsRecorde
     patchRunMain(server.url());
     EXPECT_NE(readTextFile(hashesPath.get()).find(installation.manifestLines()[0]),
               std::string::npos);
+}
+
+// Built with a key: a version file or script that its signature does not cover counts as not
+// arrived, and a version file signed before the newest one accepted is a replay.
+TEST_F(PatchRunTest, SignedRunTakesOnlyWhatTheKeySignedAndNoOlderVersionFile) {
+    const SecretKey key = makeSecretKey();
+    overrideUpdatePublicKey(writePublicKey(publicKeyOf(key)));
+    struct KeyReset {
+        ~KeyReset() { overrideUpdatePublicKey(""); }
+    } keyReset;
+    auto serveSigned = [&](const std::string& path, const std::string& body, std::uint64_t time,
+                           const std::string& served) {
+        server.script(path, {answer(200, served.empty() ? body : served)});
+        server.script(path + ".minisig",
+                      {answer(200, signMessage(key, body, defaultTrustedComment(time, "f")))});
+    };
+    const std::string versionFile =
+        "[CurrentVersion]\nVersion = 1.1\n[Updates]\n"
+        "1.1 = other, /u/1.1/x.ini\n";
+    const struct {
+        const char* what;
+        std::uint64_t signedAt;
+        const char* versionServed;  // other than what was signed, when not empty
+        const char* scriptServed;
+        RunOutcome outcome;
+        const char* version;  // recorded afterwards
+        bool refused;
+    } rows[] = {
+        {"signed", 200, "", "", Applied, "1.1", false},
+        {"version file changed", 200, "[CurrentVersion]\nVersion = 1.2\n", "", Unchecked, "0.0.0",
+         true},
+        {"older version file", 100, "", "", Unchecked, "0.0.0", true},
+        {"script changed", 300, "", "DELETE = Launcher.exe\n", Incomplete, "0.0.0", true},
+        {"same time again", 300, "", "", Applied, "1.1", false},
+    };
+    for (const auto& row : rows) {
+        setClientVersion("0.0.0");
+        serveSigned("/version.ini", versionFile, row.signedAt, row.versionServed);
+        serveScripts("1.1");
+        const std::string pre = "DELETE = Pre 1.1\n";
+        serveSigned("/u/1.1/PrePatch.ini", pre, 1, row.scriptServed);
+        serveSigned("/u/1.1/PostPatch.ini", "DELETE = Post 1.1\n", 1, "");
+        const std::size_t refusals = logged("Signature refused for http").size();
+        patchRunMain(server.url());
+        EXPECT_EQ(PatchProgress.outcome, row.outcome) << row.what;
+        EXPECT_EQ(clientVersion(), row.version) << row.what;
+        EXPECT_EQ(scriptsRan("1.1"), row.outcome == Applied) << row.what;
+        EXPECT_EQ(logged("Signature refused for http").size() - refusals, row.refused ? 1u : 0u)
+            << row.what;
+    }
 }
 
 // Regression (the patch-run race): a second patch thread started while a run is in progress ends
