@@ -13,6 +13,7 @@
 #include "publish/progress_line.h"
 #include "publish/server_folder.h"
 #include "publish/tree_hashes.h"
+#include "publish/update_signing.h"
 #include "publish/version_file_edit.h"
 #include "publish/version_rules.h"
 
@@ -145,14 +146,17 @@ int publishInc(const PublishRequest& request, std::ostream& out, std::ostream& e
     }
     progress.clear();
     replaceFile(folder.path() / "hashes.ini", manifestText(manifest));
+    writeStrongHashes(folder.path());
     const bool deletes = !old.empty() && !request.keepRemoved;
     if (deletes) {
         std::string script = "; files that " + request.version + " no longer has\r\n";
         for (const auto& [key, sum] : old) script += "DELETE = " + scriptPath(key) + "\r\n";
         replaceFile(folder.path() / "PrePatch.ini", script);
     }
+    if (request.key) signUpdateFolder(folder.path(), *request.key);
     folder.commit();
     replaceFile(root / "version.ini", plan.edited);
+    if (request.key) signBeside(root / "version.ini", *request.key);
 
     out << "inc " << request.version << ": " << changed.size() << " new or changed file(s), "
         << byteCount(changedBytes) << ", in "
@@ -195,8 +199,10 @@ int publishFull(const PublishRequest& request, std::ostream& out, std::ostream& 
     const std::string archiveChecksum = formatChecksum(hashFile(zipPath));
     replaceFile(folder.path() / "hashes.ini", manifestText(manifest));
     replaceFile(folder.path() / "full.ini", "full.zip = " + archiveChecksum + "\r\n");
+    if (request.key) signUpdateFolder(folder.path(), *request.key);
     folder.commit();
     replaceFile(root / "version.ini", plan.edited);
+    if (request.key) signBeside(root / "version.ini", *request.key);
 
     out << "full " << request.version << ": " << packed.files.size() << " file(s), "
         << byteCount(bytes) << " packed into " << byteCount(packed.archiveBytes) << " (" << deflated

@@ -54,6 +54,11 @@ public:
         return where(path);
     }
 
+    std::optional<std::string> fileCopy(const std::string& folder,
+                                        const std::string& key) override {
+        return localCopy(folder + "/" + forwardSlashes(key));
+    }
+
 private:
     // A path that leaves the document root names nothing in it, as a web server sees it.
     fs::path place(const std::string& path) const {
@@ -119,6 +124,11 @@ public:
         const std::string local = folder_ + "/copy" + std::to_string(++copies_);
         if (folder_.empty() || !downloadInChild(origin_ + path, local)) return std::nullopt;
         return local;
+    }
+
+    std::optional<std::string> fileCopy(const std::string& folder,
+                                        const std::string& key) override {
+        return localCopy(folder + "/" + urlPath(forwardSlashes(key)));
     }
 
 private:

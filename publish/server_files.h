@@ -32,6 +32,9 @@ public:
     // A copy on this disk of the big file at `path` (an archive) to read; nothing when it
     // cannot be had.
     virtual std::optional<std::string> localCopy(const std::string& path) = 0;
+    // The same for the file of manifest `key` in an update's `folder`.
+    virtual std::optional<std::string> fileCopy(const std::string& folder,
+                                                const std::string& key) = 0;
 };
 
 std::unique_ptr<ServerFiles> localServer(const std::string& root);

@@ -6,6 +6,7 @@
 #include <random>
 #include <sstream>
 
+#include "patch/update_signatures.h"
 #include "publish/archive_contents.h"
 #include "publish/archive_packer.h"
 #include "publish/check_report.h"
@@ -13,11 +14,18 @@
 #include "publish/progress_line.h"
 #include "publish/publish_update.h"
 #include "publish/server_files.h"
+#include "publish/update_signing.h"
 #include "testdata/game_trees.h"
 #include "testdata/zip_writer.h"
 #include "tests/patch/patch_fixture.h"
 
 namespace {
+
+// The team's key of these tests: every publish is signed, every check checks the signatures.
+const SecretKey& teamKey() {
+    static const SecretKey key = makeSecretKey();
+    return key;
+}
 
 class PublishTest : public PatchTest {
 protected:
@@ -35,15 +43,20 @@ protected:
         return status;
     }
     void publishBoth() {
-        ASSERT_EQ(publish({.version = "1.0", .tree = pathText(oldRoot)}), 0);
-        ASSERT_EQ(publish({.version = "1.1", .from = pathText(oldRoot), .to = pathText(newRoot)}),
+        ASSERT_EQ(publish({.version = "1.0", .tree = pathText(oldRoot), .key = teamKey()}), 0);
+        ASSERT_EQ(publish({.version = "1.1",
+                           .from = pathText(oldRoot),
+                           .to = pathText(newRoot),
+                           .key = teamKey()}),
                   0);
     }
     static std::string check(const fs::path& root, int& errors, const std::string& url = {}) {
         std::ostringstream out;
         CheckReport report(out);
         ProgressLine none(false);
-        checkServer(url.empty() ? *localServer(pathText(root)) : *remoteServer(url), report, none);
+        const auto server = url.empty() ? localServer(pathText(root)) : remoteServer(url);
+        checkServer(*server, report, none);
+        checkSignatures(*server, publicKeyOf(teamKey()), report);
         errors = report.errors();
         return out.str();
     }
@@ -59,7 +72,8 @@ TEST_F(PublishTest, InstallationsEndAsTheNewTreeByteForByte) {
     // reads the same on the disk and through the launcher's transfers.
     std::uint64_t incBytes = 0;
     for (const std::string& file : filesBelow(serverFolder / "updates" / "1.1"))
-        if (file != "hashes.ini" && file != "PrePatch.ini")
+        if (file != "hashes.ini" && file != "PrePatch.ini" && file != strongHashesName &&
+            !file.ends_with(".minisig"))
             incBytes += fs::file_size(serverFolder / "updates" / "1.1" / toPath(file));
     for (const std::string& url : {std::string(), server.url()}) {
         int errors = -1;
@@ -70,6 +84,11 @@ TEST_F(PublishTest, InstallationsEndAsTheNewTreeByteForByte) {
             std::string::npos)
             << report;
     }
+    // A launcher built with the team's key installs what the team signed.
+    overrideUpdatePublicKey(writePublicKey(publicKeyOf(teamKey())));
+    struct KeyReset {
+        ~KeyReset() { overrideUpdatePublicKey(""); }
+    } keyReset;
     const auto expected = filesBelow(newRoot / "Astrovance");
     for (const bool fresh : {true, false}) {
         fs::remove_all(root / "Astrovance");
@@ -96,11 +115,12 @@ TEST_F(PublishTest, ArchivesRepeatThemselvesAndDeflateOnlyWhereItPays) {
     const std::string first = readFile(toPath(zip));
     ASSERT_EQ(publish({.version = "1.0", .tree = pathText(oldRoot)}), 0);
     EXPECT_EQ(readFile(toPath(zip)), first);
-    ASSERT_EQ(
-        publish(
-            {.root = pathText(dir.path() / "zip64"), .version = "1.0", .tree = pathText(oldRoot)},
-            nullptr, {0, 0, 0}),
-        0);
+    ASSERT_EQ(publish({.root = pathText(dir.path() / "zip64"),
+                       .version = "1.0",
+                       .tree = pathText(oldRoot),
+                       .key = teamKey()},
+                      nullptr, {0, 0, 0}),
+              0);
     int errors = -1;
     check(dir.path() / "zip64", errors);
     EXPECT_EQ(errors, 0);
@@ -348,6 +368,20 @@ const BreakageRow breakageRows[] = {
      },
      "at 1.9: sorts above the current version 1.10, so it is reset to 0.0.0; applies 1.0 full, "
      "1.10 inc"},
+    {"VersionFileChangedAfterSigning", [](auto& r) { append(r / "version.ini", "; x\n"); },
+     "error: /version.ini: signature refused: the file does not match its signature"},
+    {"ArchiveUnsigned", [](auto& r) { fs::remove(r / "full/1.0/ORV.zip.minisig"); },
+     "error: /full/1.0/ORV.zip: signature refused: no signature"},
+    {"IncFileChangedAfterSigning",
+     [](auto& r) {
+         append(r / "updates/1.1/Config/patch notes 1.1.txt", "!");
+         writeFile(r / "updates/1.1/hashes.ini", "Config/patch notes 1.1.txt = 0\n");
+         signBeside(r / "updates/1.1/hashes.ini", makeSecretKey());
+     },
+     "error: /updates/1.1/Config/patch%20notes%201.1.txt: does not match its signed strong hash"},
+    {"SignedByAnotherKey",
+     [](auto& r) { signBeside(r / "updates/1.1/blake2b.ini", makeSecretKey()); },
+     "error: /updates/1.1/blake2b.ini: signature refused: signed by another key"},
 };
 
 class BreakageTable : public PublishTest, public testing::WithParamInterface<BreakageRow> {};
