@@ -29,7 +29,7 @@ UpdateKey keyFromText(const std::string& text) {
 }
 
 UpdateKey& updateKey() {
-    static UpdateKey key = keyFromText(ORV_UPDATE_PUBLIC_KEY);
+    static UpdateKey key = keyFromText(builtInUpdateKey);
     return key;
 }
 

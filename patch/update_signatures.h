@@ -12,6 +12,9 @@
 #include "net/download.h"
 #include "net/fetch.h"
 
+// ORV_UPDATE_PUBLIC_KEY of the build, in a file of its own so that a test build can link another.
+extern const char* const builtInUpdateKey;
+
 // True when the launcher was built with a key (or a test gave one).
 bool signaturesRequired();
 

@@ -157,8 +157,8 @@ int makeKeyFiles(const std::string& secretPath, const std::string& publicPath, b
     out << "key " << keyIdText(key.id) << ": secret key in " << secretPath
         << (unprotected ? " (not protected by a password)" : "") << ", public key in " << publicPath
         << "\nbuild the launcher with -DORV_UPDATE_PUBLIC_KEY="
-        << writePublicKey(publicKeyOf(key)).substr(writePublicKey(publicKeyOf(key)).find('\n') + 1,
-                                                   56)
+        << writePublicKey(publicKeyOf(key))
+               .substr(writePublicKey(publicKeyOf(key)).find('\n') + 1, 56)
         << "\n";
     return 0;
 }
@@ -187,7 +187,8 @@ void checkBigFile(ServerFiles& server, const PublicKey& key, const std::string& 
         in.read(buffer.data(), static_cast<std::streamsize>(buffer.size()));
         check.add(buffer.data(), static_cast<std::size_t>(in.gcount()));
     }
-    const SignatureCheck result = signature.body ? check.finish() : SignatureCheck{"no signature", {}};
+    const SignatureCheck result =
+        signature.body ? check.finish() : SignatureCheck{"no signature", {}};
     if (!result) report.error(path + ": signature refused: " + result.refusal);
 }
 
@@ -202,14 +203,16 @@ void checkSignatures(ServerFiles& server, const PublicKey& key, CheckReport& rep
         const std::string folder = updateFolder(update.path);
         for (const std::string name : signedDocuments) {
             const ServedDocument document = server.document(folder + "/" + name);
-            if (document.body) checkDocument(server, key, folder + "/" + name, *document.body, report);
+            if (document.body)
+                checkDocument(server, key, folder + "/" + name, *document.body, report);
         }
         if (update.type == "full") checkBigFile(server, key, update.path, report);
         if (update.type != "inc") continue;
         const ServedDocument list = server.document(folder + "/" + strongHashesName);
         if (!list.body) {
-            report.error(folder + "/" + strongHashesName + ": missing: a launcher with the key "
-                                                           "installs none of this update's files");
+            report.error(folder + "/" + strongHashesName +
+                         ": missing: a launcher with the key "
+                         "installs none of this update's files");
             continue;
         }
         checkDocument(server, key, folder + "/" + strongHashesName, *list.body, report);
