@@ -60,11 +60,11 @@ printf '; changed after signing\n' >>"$work/replayed/version.ini"
 
 run_launcher() {  # DOWNLOAD_DIR: one start against it, until the client page, then close
   start_service --download-dir "$1" --store "$work/store.json" --test-driver "$driver"
-  : >"$driver/seen.log"
+  : >"$driver/seen.log"; : >"$driver/commands"
   (cd "$install" && HOME=$home exec "$launcher") >"$work/launcher.out" 2>&1 &
   launcher_pid=$!
   pids+=("$launcher_pid")
-  wait_for 90 seen "/launcher_client/index.php loaded" || echo "no client page"
+  wait_for 90 seen "/launcher_client/index.php loaded" || { echo "no client page"; tail -n 25 "$work/service.log" "$user_folder"/Logs/*.log; exit 1; }
   echo close >>"$driver/commands"
   wait_for 20 bash -c "! kill -0 $launcher_pid 2>/dev/null"
   kill "$service_pid" 2>/dev/null; wait "$service_pid" 2>/dev/null
@@ -76,11 +76,11 @@ check "a changed version file is refused" log_has "Signature refused for http://
 check "... and the installation left as it was" test "$(game_files)" = "$before"
 check "... and no version recorded" test "$(ini "$settings" CLIENT Version)" = "1.0"
 
-victim_before=$(md5sum <"$install/Astrovance/$victim" 2>/dev/null)
+victim_before=$(md5sum 2>/dev/null <"$install/Astrovance/$victim")
 run_launcher "$work/forged"
 check "a file changed after signing is refused, its checksum kept" \
   log_has "the file does not match its signed hash"
-check "... and not installed" test "$(md5sum <"$install/Astrovance/$victim" 2>/dev/null)" = "$victim_before"
+check "... and not installed" test "$(md5sum 2>/dev/null <"$install/Astrovance/$victim")" = "$victim_before"
 check "... and the update not recorded" test "$(ini "$settings" CLIENT Version)" = "1.0"
 
 refusals() { cat "$user_folder"/Logs/*.log | grep -c 'Signature refused'; }
