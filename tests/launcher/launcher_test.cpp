@@ -11,6 +11,7 @@
 #include "core/patch_progress.h"
 #include "core/text.h"
 #include "core/user_paths.h"
+#include "integrity/signature.h"
 #include "launcher/progress_pump.h"
 #include "launcher/self_update.h"
 #include "launcher/startup.h"
@@ -18,6 +19,7 @@
 #include "launcher/window_layout.h"
 #include "net/endpoints.h"
 #include "patch/patch_thread.h"
+#include "patch/update_signatures.h"
 #include "platform/platform.h"
 #include "tests/support/fake_browser.h"
 #include "tests/support/http_server.h"
@@ -323,6 +325,25 @@ TEST_F(Launcher, YesDownloadsAndStartsTheSetupThenEnds) {
     server.script("/ORV-Setup.exe", {answer(200, "MZ setup program")});
     writeFile("ORV-Setup.exe", "an older setup");
     given = platform::MessageAnswer::Yes;
+    // Built with a key, a setup other than the one signed is not started, nor kept.
+    const SecretKey key = makeSecretKey();
+    overrideUpdatePublicKey(writePublicKey(publicKeyOf(key)));
+    struct KeyReset {
+        ~KeyReset() { overrideUpdatePublicKey(""); }
+    } keyReset;
+    server.script("/ORV-Setup.exe.minisig",
+                  {answer(200, signMessage(key, "MZ the team's setup", "timestamp:1"))});
+    offerLauncherSetup("0.0.3");
+    EXPECT_EQ(readFile("ORV-Setup.exe"), "an older setup");
+    EXPECT_EQ(logMessages().back(),
+              "The setup could not be saved: the launcher goes on without updating");
+    const std::string refused = "Signature refused for " + server.url() + "/ORV-Setup.exe";
+    EXPECT_EQ(
+        std::ranges::count_if(logMessages(),
+                              [&](const std::string& line) { return line.starts_with(refused); }),
+        1);
+    server.script("/ORV-Setup.exe.minisig",
+                  {answer(200, signMessage(key, "MZ setup program", "timestamp:1"))});
     EXPECT_EXIT(offerLauncherSetup("0.0.3"), testing::ExitedWithCode(0), "");
     given = platform::MessageAnswer::No;
 #ifndef _WIN32  // there the death test's child is a new process with its own folder and server
