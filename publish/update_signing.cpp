@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
-#include <iostream>
 #include <map>
 #include <stdexcept>
 #include <vector>
@@ -153,13 +152,13 @@ int makeKeyFiles(const std::string& secretPath, const std::string& publicPath, b
     const SecretKey key = makeSecretKey();
     replaceFile(toPath(secretPath), writeSecretKey(key, password));
     fs::permissions(toPath(secretPath), fs::perms::owner_read | fs::perms::owner_write, error);
-    replaceFile(toPath(publicPath), writePublicKey(publicKeyOf(key)));
+    const std::string publicFile = writePublicKey(publicKeyOf(key));
+    replaceFile(toPath(publicPath), publicFile);
+    const auto line = publicFile.find('\n') + 1;
     out << "key " << keyIdText(key.id) << ": secret key in " << secretPath
         << (unprotected ? " (not protected by a password)" : "") << ", public key in " << publicPath
         << "\nbuild the launcher with -DORV_UPDATE_PUBLIC_KEY="
-        << writePublicKey(publicKeyOf(key))
-               .substr(writePublicKey(publicKeyOf(key)).find('\n') + 1, 56)
-        << "\n";
+        << publicFile.substr(line, publicFile.find('\n', line) - line) << "\n";
     return 0;
 }
 
