@@ -14,6 +14,7 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "core/game_folder.h"
 #include "core/log.h"
 #include "core/patch_progress.h"
 #include "core/staged_file.h"
@@ -29,10 +30,9 @@ namespace {
 
 // The entry as the page shows it: without its leading "Astrovance/", widened byte by byte.
 std::u16string shownName(const std::string& entryName) {
-    constexpr std::string_view gameFolder = "Astrovance";
     std::string name = entryName;
-    const auto at = name.find(gameFolder);
-    if (at != std::string::npos) name.erase(at, gameFolder.size() + 1);
+    const auto at = name.find(gameFolderName);
+    if (at != std::string::npos) name.erase(at, gameFolderName.size() + 1);
     std::u16string wide;
     wide.reserve(name.size());
     for (const char c : name) wide.push_back(static_cast<unsigned char>(c));

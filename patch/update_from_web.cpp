@@ -10,6 +10,7 @@
 #include <sstream>
 #include <thread>
 
+#include "core/game_folder.h"
 #include "core/ini_document.h"
 #include "core/log.h"
 #include "core/patch_progress.h"
@@ -28,7 +29,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char separator = platform::pathSeparator;
-const std::string gameFolderName = "Astrovance";
 
 bool isSeparator(char c) {
     return c == '/' || c == '\\';

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "core/game_folder.h"
 #include "core/ini_document.h"
 #include "core/log.h"
 #include "core/patch_progress.h"
@@ -147,9 +148,9 @@ bool updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
     wanted.reserve(needed.size());
     for (const std::size_t position : needed) {
         const auto& [key, checksum] = entries[position];
-        wanted.push_back({"Astrovance/" + forwardSlashes(key), checksum});
+        wanted.push_back({gameFolderName + "/" + forwardSlashes(key), checksum});
     }
-    extractEntries("ORV.zip", wanted, [&counts](bool extracted) {
+    extractEntries(zipPath, wanted, [&counts](bool extracted) {
         ++counts.processed;
         if (!extracted) ++counts.failed;
         counts.handle();
