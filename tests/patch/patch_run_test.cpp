@@ -22,6 +22,9 @@ TEST(ReadVersionFile, ReadsTheSectionsAndKeepsUpdatesFromTheLastFullArchiveOn) {
          "1.10 | 0.0.3 | 1.10 full /updates/1.10/ORV.zip; 1.2 inc /updates/1.2/hashes.ini;"},
         // Updates listed before the current version count only from a full archive on.
         {"[Updates]\n1.1 = inc, /a\n[CurrentVersion]\nVersion = 1.2\n", "1.2 |  |"},
+        // Bytes compare unsigned: above 0x7F sorts after every ASCII byte.
+        {"[CurrentVersion]\nVersion = 1.\xC3\xA9\n[Updates]\n1.\xC3\xA9 = inc, /e\n1.z = inc, /z\n",
+         "1.\xC3\xA9 |  | 1.z inc /z; 1.\xC3\xA9 inc /e;"},
     };
     for (const auto& [text, expected] : cases) {
         const VersionInfo info = readVersionFile(text);
