@@ -120,8 +120,10 @@ std::optional<WebOrigin> webOrigin(std::u16string_view url) {
     std::u16string_view rest = url.substr(scheme.size() + 1);
     if (!rest.starts_with(u"//")) return std::nullopt;
     rest.remove_prefix(2);
-    // In these schemes browsers end the authority at a backslash as at a slash.
-    std::u16string_view authority = rest.substr(0, rest.find_first_of(u"/?#\\"));
+    // Browsers end the authority at a backslash as at a slash, other URL readers (libcurl) do
+    // not: with one in it, the URL names no origin that all agree on.
+    std::u16string_view authority = rest.substr(0, rest.find_first_of(u"/?#"));
+    if (authority.find(u'\\') != std::u16string_view::npos) return std::nullopt;
     // Only what follows the last '@' names the server; the rest is credentials.
     if (const auto at = authority.rfind(u'@'); at != std::u16string_view::npos)
         authority.remove_prefix(at + 1);
