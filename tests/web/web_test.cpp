@@ -280,6 +280,8 @@ const Sender senders[] = {
     {local, u"http://0x7f.1:47811/", u"loadMore", "http://0x7f.1:47811/"},
     {local, u"http://%31%32%37.0.0.1:47811/", u"loadMore", "http://%31%32%37.0.0.1:47811/"},
     {"http://[::1]:47811", u"http://[0::1]:47811/", u"loadMore", "http://[0::1]:47811/"},
+    {local, u"http://evil.example\\@127.0.0.1:47811/", u"loadMore",
+     "http://evil.example\\@127.0.0.1:47811/"},
 };
 
 TEST_F(Web, PageMessagesActOnlyWhenPostedByTheWebServicesOwnPages) {
