@@ -59,9 +59,10 @@ protected:
 };
 
 // "DELETE = " counts wherever it stands in a line, with its blank and its case; the path is
-// trimmed, an absolute one stands for itself; what cannot be deleted (a folder, a file already
-// gone) is logged.
-TEST_F(PatchRunTest, ScriptDeletesWhatItNamesAndLogsWhatItCannot) {
+// trimmed; what cannot be deleted (a folder, a file already gone) is logged, and so is each file
+// deleted. Regression: paths out of the installation deleted players' files there. "RUN = " may
+// open what it likes, and the log names it.
+TEST_F(PatchRunTest, ScriptDeletesOnlyInsideAndLogsWhatItDoesAndCannot) {
     for (const char* name : {"old.dat", "second.dat", "kept.dat", "lower.dat"})
         writeFile(root / "Data" / name, "x");
     const fs::path outside = dir.path() / "outside.txt";
@@ -70,13 +71,22 @@ TEST_F(PatchRunTest, ScriptDeletesWhatItNamesAndLogsWhatItCannot) {
                   {answer(200,
                           ";DELETE = Data\\old.dat\r\n  DELETE =   Data/second.dat  \r\n"
                           "DELETE= Data\\kept.dat\r\ndelete = Data\\lower.dat\r\nDELETE = " +
-                              outside.string() + "\r\nDELETE = Data\r\nDELETE = Data\\x\r\n")});
+                              outside.string() +
+                              "\r\nDELETE = ..\\..\\outside.txt\r\nDELETE = C:x\r\n"
+                              "DELETE = \\\\host\\share\\x\r\nDELETE = Data\\aux.txt\r\n"
+                              "DELETE = Data\r\nDELETE = Data\\x\r\nRUN = Tools\\none.exe\r\n")});
     EXPECT_TRUE(runPatchScript(true, server.url("/u/1.1/hashes.ini")));
     EXPECT_EQ(filesBelow(root), (std::vector<std::string>{"Data/kept.dat", "Data/lower.dat"}));
-    EXPECT_FALSE(fs::exists(outside));
+    EXPECT_TRUE(fs::exists(outside));
     EXPECT_EQ(logged("Error deleting the file:"),
               (std::vector<std::string>{"Error deleting the file:" + joined("Data"),
                                         "Error deleting the file:" + joined("Data/x")}));
+    EXPECT_EQ(logged("Deleted: "),
+              (std::vector<std::string>{"Deleted: " + joined("Data/old.dat"),
+                                        "Deleted: " + joined("Data/second.dat")}));
+    EXPECT_EQ(logged("Refused to delete outside the installation: ").size(), 5u);
+    EXPECT_EQ(logged("Opening: "),
+              std::vector<std::string>{"Opening: " + joined("Tools/none.exe")});
 }
 
 TEST_F(PatchRunTest, ClientAboveServerInByteOrderStartsOverAndAppliesTheList) {
