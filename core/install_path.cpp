@@ -30,7 +30,7 @@ bool equalNoCase(std::string_view a, std::string_view b) {
 bool isDeviceName(std::string_view element) {
     std::string_view stem = element.substr(0, element.find('.'));
     while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
-    static constexpr std::array<std::string_view, 6> plain = {"CON", "PRN", "AUX",
+    static constexpr std::array<std::string_view, 6> plain = {"CON", "PRN",    "AUX",
                                                               "NUL", "CONIN$", "CONOUT$"};
     for (const auto name : plain)
         if (equalNoCase(stem, name)) return true;

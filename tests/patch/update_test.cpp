@@ -39,9 +39,10 @@ Files files(const std::string& text) {
         const std::string item = text.substr(at, end - at);
         const std::size_t equals = item.find('=');
         const std::string content = equals == std::string::npos ? "" : item.substr(equals + 1);
-        parsed.emplace_back(item.substr(0, equals), content == "<long>"   ? longText
-                                                    : content == "<huge>" ? std::string(4 << 20, 'z')
-                                                                          : content);
+        parsed.emplace_back(item.substr(0, equals), content == "<long>" ? longText
+                                                    : content == "<huge>"
+                                                        ? std::string(4 << 20, 'z')
+                                                        : content);
         at = end + 2;
     }
     return parsed;

@@ -38,10 +38,10 @@ struct Row {
 
 const std::string zip = "/updates/1.0/ORV.zip";
 #ifndef ORV_DISK_FAULTS
-// Regression: a disk filled up by the archive read as a lost connection. Nothing is written when
-// less than the reserve is free, and the page says the disk is full.
+// Regression: updates wrote until the disk was full. Nothing is written while less than the
+// reserve is free, and the run ends saying the disk is full.
 const Row rows[] = {{"archiveCutTwice", false, "Resuming download at byte "},
-                    {"reserveLeftFree", true, "Download stopped: the disk is full", true}};
+                    {"reserveLeftFree", true, "Extraction stopped: the disk is full", true}};
 #else
 // Regression: extraction wrote straight over the installed file, so a full disk left it cut off.
 // The largest file of the archive differs on disk and cannot be extracted again: no version is
