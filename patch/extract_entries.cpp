@@ -29,10 +29,9 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr std::string_view gameFolder = "Astrovance";
-
 // The entry as the page shows it: without its leading "Astrovance/", widened byte by byte.
 std::u16string shownName(const std::string& entryName) {
+    constexpr std::string_view gameFolder = "Astrovance";
     std::string name = entryName;
     const auto at = name.find(gameFolder);
     if (at != std::string::npos) name.erase(at, gameFolder.size() + 1);
@@ -89,13 +88,9 @@ void flush(Extraction& run) {
     }
 }
 
-// False when a link on disk would carry the entry out of its folder: the game folder for its
-// files (players move that one elsewhere with a link), else the working folder.
+// False when a link on disk would carry the entry out of the installation.
 bool staysInPlace(const std::string& relative) {
-    const std::string prefix = std::string(gameFolder) + "/";
-    if (relative.starts_with(prefix))
-        return staysBelow(std::string(gameFolder), relative.substr(prefix.size()));
-    return staysBelow(".", relative);
+    return staysInInstallation(".", relative);
 }
 
 constexpr std::uint64_t writebackStep = std::uint64_t{8} << 20;

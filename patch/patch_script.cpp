@@ -8,6 +8,7 @@
 #include "core/log.h"
 #include "core/text.h"
 #include "net/fetch.h"
+#include "patch/update_from_web.h"
 #include "platform/platform.h"
 
 namespace fs = std::filesystem;
@@ -34,7 +35,7 @@ std::string argumentOf(const std::string& line, std::size_t keywordAt, const std
 // Deleting is only ever part of updating the installation: nothing outside it goes.
 void deleteInInstallation(const fs::path& folder, const std::string& argument) {
     const InstallPath checked = checkInstallPath(argument);
-    if (!checked || !staysBelow(pathText(folder), checked.relative)) {
+    if (!checked || !staysInInstallation(pathText(folder), checked.relative)) {
         logLine("Refused to delete outside the installation: " + argument +
                 (checked ? " (a link leads there)" : " (" + checked.refusal + ")"));
         return;

@@ -123,6 +123,13 @@ bool staysInGameFolder(const ManifestTarget& target, const std::string& root) {
     return staysBelow(joinRoot(root, gameFolderName), target.key);
 }
 
+bool staysInInstallation(const std::string& root, const std::string& relative) {
+    const std::string game = gameFolderName + "/";
+    if (relative.starts_with(game))
+        return staysBelow(joinRoot(root, gameFolderName), relative.substr(game.size()));
+    return staysBelow(root, relative);
+}
+
 std::map<std::string, std::string> oneLinePerFile(const std::string& text) {
     std::map<std::string, std::string> pairs;
     std::unordered_map<std::string, std::string> keyOfFile;  // same-file key -> the key kept

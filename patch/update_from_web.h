@@ -24,6 +24,11 @@ struct ManifestTarget {
 // (checkInstallPath) refuses the key.
 std::optional<ManifestTarget> resolveManifestKey(const std::string& root, const std::string& key);
 
+// False when a link on disk leads `relative` (a path of the installation, checked) out of its
+// place: the game folder for what lies below it (players move that folder with a link), else the
+// installation at `root`.
+bool staysInInstallation(const std::string& root, const std::string& relative);
+
 // The pairs of a file list, one per file: of keys that name one file ("x", "./x", on Windows
 // "X"), the later line counts, as for a key listed twice.
 std::map<std::string, std::string> oneLinePerFile(const std::string& text);
