@@ -8,6 +8,7 @@
 #include "patch/patch_script.h"
 #include "patch/version_file.h"
 #include "tests/patch/patch_fixture.h"
+#include "tests/support/links.h"
 
 namespace {
 
@@ -87,6 +88,21 @@ TEST_F(PatchRunTest, ScriptDeletesOnlyInsideAndLogsWhatItDoesAndCannot) {
     EXPECT_EQ(logged("Refused to delete outside the installation: ").size(), 5u);
     EXPECT_EQ(logged("Opening: "),
               std::vector<std::string>{"Opening: " + joined("Tools/none.exe")});
+
+    // A game folder that a link moved elsewhere is still the game folder; a link below it that
+    // leads out of it is no way out.
+    SKIP_WITHOUT_SYMBOLIC_LINKS();
+    writeFile(dir.path() / "moved/old.dat", "x");
+    writeFile(dir.path() / "elsewhere/kept.dat", "x");
+    fs::remove_all(root / "Astrovance");
+    ASSERT_TRUE(makeFolderLink(dir.path() / "moved", root / "Astrovance"));
+    ASSERT_TRUE(makeFolderLink(dir.path() / "elsewhere", dir.path() / "moved/out"));
+    server.script(
+        "/u/1.2/PrePatch.ini",
+        {answer(200, "DELETE = Astrovance\\old.dat\nDELETE = Astrovance\\out\\kept.dat\n")});
+    EXPECT_TRUE(runPatchScript(true, server.url("/u/1.2/hashes.ini")));
+    EXPECT_FALSE(fs::exists(dir.path() / "moved/old.dat"));
+    EXPECT_TRUE(fs::exists(dir.path() / "elsewhere/kept.dat"));
 }
 
 TEST_F(PatchRunTest, ClientAboveServerInByteOrderStartsOverAndAppliesTheList) {
