@@ -78,7 +78,7 @@ struct Attempt {
     bool decided = false;                     // where the body goes is settled
     bool keep = false;                        // the body belongs to the file
     bool rangeRefused = false;                // a partial answer that does not continue ours
-    bool diskFull = false;                    // stopped at the disk's reserve
+    bool diskFull = false;                    // stopped at the disk's reserve, or refused
 };
 
 // Settles, at the first byte of a body (or at the end of one without any), where the body goes.
@@ -118,6 +118,8 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* con
         return 0;
     }
     const std::size_t written = std::fwrite(data, 1, bytes, attempt.file.get());
+    // A write the disk refuses (full, over a quota) is no lost connection: no retry mends it.
+    if (written != bytes) attempt.diskFull = diskFilledUp = true;
     download.crc = continueChecksum(download.crc, data, written);
     const std::uint64_t before = download.size;
     download.size += written;
@@ -322,9 +324,9 @@ bool receive(Download& download, OnMismatch onMismatch) {
             return false;
         }
         if (result == Result::DiskFull) {
-            download.log(std::string("Download stopped: ") + diskFullText + " (less than " +
-                         std::to_string(diskReserve.load() >> 20) +
-                         " MiB would be left free) for " + download.shown);
+            download.log(std::string("Download stopped: ") + diskFullText + " for " +
+                         download.shown + " (the launcher leaves " +
+                         std::to_string(diskReserve.load() >> 20) + " MiB free)");
             discardStaged(download.staged);
             return false;
         }

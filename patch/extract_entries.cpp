@@ -138,9 +138,9 @@ std::string writeEntry(archive* reader, archive_entry* entry, const WantedEntry&
             return;
         }
         if (!space.allows(written + size)) {
-            failure = "Extraction stopped: " + std::string(diskFullText) + " (less than " +
-                      std::to_string(diskReserve.load() >> 20) + " MiB would be left free) for " +
-                      name;
+            failure = "Extraction stopped: " + std::string(diskFullText) + " for " + name +
+                      " (the launcher leaves " + std::to_string(diskReserve.load() >> 20) +
+                      " MiB free)";
             writeFailed = true;
             return;
         }
