@@ -10,12 +10,14 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "core/disk_space.h"
 #include "patch/extract_entries.h"
 #include "patch/update_from_web.h"
 #include "tests/patch/patch_fixture.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/links.h"
 
 namespace {
@@ -77,6 +79,8 @@ std::string zipBytes(const Files& entries, bool stored = false) {
 }
 
 enum class Archive { Kept, Downloaded, Garbled, WrongCrc, NotAZip, Swollen };
+// The volume: with room, with less than the reserve free, or refusing writes past 100 kB.
+enum class Disk { Roomy, BelowReserve, RefusesWrites };
 
 // The archive with every size field of its first entry cut down to 1000 bytes: the entry then
 // unpacks to more than it declares.
@@ -104,7 +108,7 @@ struct UpdateRow {
     const char* entries = nullptr;  // the archive's entries, when not the offered files
     Answers answers = {};
     const char* outside = "";  // files beside the installation, which must stay as they are
-    bool diskFull = false;     // the volume has less than the reserve free
+    Disk disk = Disk::Roomy;
 };
 void PrintTo(const UpdateRow& row, std::ostream* out) {
     *out << row.name;
@@ -175,6 +179,10 @@ const UpdateRow rows[] = {
      "victim.txt=precious"},
     // Regression: a full disk read as a lost connection. The file stops at the reserve, nothing
     // of it stays, and the log says why.
+    // A write the disk refuses is no lost connection either: no retry, no box.
+    {"webRefusedWriteIsAFullDisk", "", "big.bin=<long>", "", false,
+     "Download stopped: the disk is full", "big.bin=1", "", Archive::Kept, nullptr, Answers(), "",
+     Disk::RefusesWrites},
     {"webDiskFullStopsAtTheReserve",
      "old.txt=old",
      "old.txt=new; big.bin=<long>",
@@ -187,7 +195,7 @@ const UpdateRow rows[] = {
      nullptr,
      {},
      "",
-     true},
+     Disk::BelowReserve},
     // A file where the update needs a folder fails alone; a failed answer is asked again.
     {"webFailureIsLoggedAndTheRestDone", "blocker=not a folder", "ok.txt=fine; flaky.txt=at last",
      "blocker=not a folder; flaky.txt=at last; ok.txt=fine", false,
@@ -257,7 +265,7 @@ const UpdateRow rows[] = {
      nullptr,
      {},
      "",
-     true},
+     Disk::BelowReserve},
     // Regression: an entry that unpacks to far more than it declares (a zip bomb) filled the disk
     // before its checksum refused it.
     {"zipEntryStopsAtItsDeclaredSize", "a.txt=installed", "a.txt=<huge>; b.txt=bravo",
@@ -316,17 +324,26 @@ TEST_P(UpdateTable, LeavesWhatTheRowSays) {
             writeFile(root / "ORV.zip", bytes);
     }
     for (const auto& [target, answers] : row.answers) server.script(target, answers);
+#ifdef _WIN32
+    if (row.disk == Disk::RefusesWrites) GTEST_SKIP() << "no file size limit for one process";
+#else
+    std::optional<FileSizeLimit> refusing;
+    if (row.disk == Disk::RefusesWrites) refusing.emplace(100000);
+#endif
     struct Volume {
         explicit Volume(bool full) {
             if (full)
                 freeSpaceQuery = [](const std::string&) { return std::optional<std::uint64_t>(0); };
         }
         ~Volume() { freeSpaceQuery = &platform::freeSpace; }
-    } volume(row.diskFull);
+    } volume(row.disk == Disk::BelowReserve);
 
     EXPECT_EQ(full ? updateFilesFromZip(server.url("/u/full/ORV.zip"), installationRoot)
                    : updateFilesFromWeb(server.url("/u/web/files.ini"), installationRoot),
               row.complete);
+#ifndef _WIN32
+    refusing.reset();
+#endif
 
     Files after;
     for (const std::string& file : filesBelow(gameFile("")))
