@@ -70,8 +70,8 @@ struct EntryCounts {
 
 // The checks for one entry; a needed entry is only noted, the extraction comes after the pool.
 void checkEntry(std::size_t position, const std::string& key, const std::string& checksum,
-                const std::string& root, const std::string& gameFolder, const ScanIndex& index,
-                EntryCounts& counts, std::vector<std::size_t>& needed, std::mutex& neededLock) {
+                const std::string& root, const ScanIndex& index, EntryCounts& counts,
+                std::vector<std::size_t>& needed, std::mutex& neededLock) {
     const auto target = resolveManifestKey(root, key);
     if (!target) {
         logLine("Unsafe path in manifest skipped: " + key);
@@ -82,7 +82,7 @@ void checkEntry(std::size_t position, const std::string& key, const std::string&
         return;
     }
     if (isFileNeeded(index, *target, checksum)) {
-        if (!staysInGameFolder(*target, gameFolder)) {
+        if (!staysInGameFolder(*target, root)) {
             logLine("Unsafe path in manifest skipped: " + key);
             return;
         }
@@ -104,7 +104,7 @@ bool updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
     const FetchedDocument manifestText = fetchDocument(folder + "/hashes.ini");
     const bool listed = manifestText.body && isManifestText(*manifestText.body);
     const std::map<std::string, std::string> manifest =
-        IniDocument::parsePairs(listed ? *manifestText.body : std::string());
+        oneLinePerFile(listed ? *manifestText.body : std::string());
     const std::map<std::string, std::string> fullInfo =
         IniDocument::parsePairs(fetchUrl(folder + "/full.ini"));
     const auto fullZip = fullInfo.find("full.zip");
@@ -113,7 +113,6 @@ bool updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
 
     const std::vector<std::pair<std::string, std::string>> entries(manifest.begin(),
                                                                    manifest.end());
-    const std::string gameFolder = resolvedGameFolder(root);
     const ScanIndex index = indexScannedFiles(scannedFiles);
     EntryCounts counts;
     counts.total = static_cast<double>(entries.size());
@@ -125,21 +124,19 @@ bool updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
     {
         ThreadPool pool(updateWorkerCount());
         for (std::size_t position = 0; position < entries.size(); ++position) {
-            pool.enqueue(
-                [position, &entries, &root, &gameFolder, &index, &counts, &needed, &neededLock] {
-                    const auto& [key, checksum] = entries[position];
-                    // A failing entry must not take the process down: the pool runs jobs unguarded.
-                    try {
-                        checkEntry(position, key, checksum, root, gameFolder, index, counts, needed,
-                                   neededLock);
-                    } catch (const std::exception& error) {
-                        logLine("Error checking file " + key + ": " + error.what());
-                        ++counts.failed;
-                    } catch (...) {
-                        logLine("Error checking file " + key);
-                        ++counts.failed;
-                    }
-                });
+            pool.enqueue([position, &entries, &root, &index, &counts, &needed, &neededLock] {
+                const auto& [key, checksum] = entries[position];
+                // A failing entry must not take the process down: the pool runs jobs unguarded.
+                try {
+                    checkEntry(position, key, checksum, root, index, counts, needed, neededLock);
+                } catch (const std::exception& error) {
+                    logLine("Error checking file " + key + ": " + error.what());
+                    ++counts.failed;
+                } catch (...) {
+                    logLine("Error checking file " + key);
+                    ++counts.failed;
+                }
+            });
         }
     }
 
