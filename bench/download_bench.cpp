@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/peer.h"
 #include "core/patch_progress.h"
 #include "integrity/checksum.h"
 #include "net/download.h"
@@ -108,6 +109,7 @@ int main() {
     // a file makes ext4 write the new data there and then, which a file written in place leaves
     // to the kernel for later; the second figure counts that writing for every peer.
     const int rounds = 5;
+    const bool peer = peerPresent("curl");
     double bestOwn = 1e9, bestDirect = 1e9, bestCurl = 1e9;
     double syncedOwn = 1e9, syncedDirect = 1e9, syncedCurl = 1e9;
     const auto timed = [&](double& best, double& synced, const std::string& file, auto transfer) {
@@ -127,12 +129,14 @@ int main() {
               [&] { downloadFile(largeUrl, target, "large.bin", largeSum, false); });
         timed(bestDirect, syncedDirect, folder.file("direct.bin"),
               [&] { directDownload(largeUrl, folder.file("direct.bin"), 1); });
-        timed(bestCurl, syncedCurl, folder.file("curl.bin"), [&] {
-            if (std::system(curlCommand.c_str()) != 0) std::fprintf(stderr, "curl failed\n");
-        });
+        if (peer)
+            timed(bestCurl, syncedCurl, folder.file("curl.bin"), [&] {
+                if (std::system(curlCommand.c_str()) != 0) std::fprintf(stderr, "curl failed\n");
+            });
     }
     const long peakAfterLarge = peakKilobytes();
     for (const char* name : {"download.bin", "direct.bin", "curl.bin"}) {
+        if (!peer && name == std::string("curl.bin")) continue;
         if (fs::file_size(folder.file(name)) != 256 * mebibyte) {
             std::fprintf(stderr, "%s is incomplete\n", name);
             return 1;
@@ -170,12 +174,14 @@ int main() {
     std::printf("  downloadFile (staged, checked) %8.1f  %8.1f\n", 256 / bestOwn, 256 / syncedOwn);
     std::printf("  written straight into the file %8.1f  %8.1f\n", 256 / bestDirect,
                 256 / syncedDirect);
-    std::printf("  curl -s -o                     %8.1f  %8.1f\n", 256 / bestCurl,
-                256 / syncedCurl);
+    if (peer)
+        std::printf("  curl -s -o                     %8.1f  %8.1f\n", 256 / bestCurl,
+                    256 / syncedCurl);
     std::printf("  ratio to the direct write      %8.2fx %8.2fx (target >= 0.90x)\n",
                 bestDirect / bestOwn, syncedDirect / syncedOwn);
-    std::printf("  ratio to curl                  %8.2fx %8.2fx\n", bestCurl / bestOwn,
-                syncedCurl / syncedOwn);
+    if (peer)
+        std::printf("  ratio to curl                  %8.2fx %8.2fx\n", bestCurl / bestOwn,
+                    syncedCurl / syncedOwn);
     std::printf("500 MiB archive cut at 60 %% and at 80 %%: bytes sent by the server\n");
     std::printf("  downloadFile, resumed          %8.2fx the archive (target <= 1.10x)\n",
                 static_cast<double>(resuming.bodyBytesSent()) / archiveSize);

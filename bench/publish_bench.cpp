@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/peer.h"
 #include "testdata/game_content.h"
 #include "tests/support/temp_dir.h"
 
@@ -51,10 +52,6 @@ Run runIn(const fs::path& folder, const std::string& command) {
     return {std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(),
             cpu(usage.ru_utime) + cpu(usage.ru_stime), usage.ru_maxrss,
             WIFEXITED(status) ? WEXITSTATUS(status) : -1};
-}
-
-bool found(const char* program) {
-    return std::system(("command -v " + std::string(program) + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 bool isMedia(const std::string& path) {
@@ -136,10 +133,7 @@ int main(int argc, char** argv) {
                "zip -r -q -X ../peer.zip Astrovance && sync ../peer.zip"},
           Peer{"bsdtar", "bsdtar --format zip",
                "bsdtar --format zip -cf ../peer.zip Astrovance && sync ../peer.zip"}}) {
-        if (!found(peer.program)) {
-            std::printf("  %-22s not installed: no figures, no ratio\n", peer.name);
-            continue;
-        }
+        if (!peerPresent(peer.program)) continue;
         fs::remove(folder.path() / "peer.zip");
         const Run run = runIn(tree, peer.command);
         show(peer.name, run, sizeOf(folder.path() / "peer.zip"), input);

@@ -52,6 +52,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/peer.h"
 #include "bench/scan_bench.h"
 #include "core/log.h"
 #include "core/user_paths.h"
@@ -255,11 +256,13 @@ void benchTree(const fs::path& tree, const fs::path& work, const std::string& se
     for (const Build& build : builds)
         contenders.push_back({"Launcher -h" + build.name, hashCommand(work, build)});
     if (!launcherOnly) {
+        if (peerPresent("rhash"))
+            contenders.push_back({"rhash --crc32", "exec rhash -r --crc32 . >/dev/null"});
+        if (peerPresent("7z"))
+            contenders.push_back({"7z h -scrcCRC32", "exec 7z h -scrcCRC32 -r . >/dev/null"});
         contenders.insert(
             contenders.end(),
             {
-                {"rhash --crc32", "exec rhash -r --crc32 . >/dev/null"},
-                {"7z h -scrcCRC32", "exec 7z h -scrcCRC32 -r . >/dev/null"},
                 {"cksum", "find . -type f -print0 | xargs -0 cksum >/dev/null"},
                 {"cat > /dev/null", "find . -type f -print0 | xargs -0 cat >/dev/null"},
             });

@@ -29,6 +29,7 @@
 #include <string>
 #include <thread>
 
+#include "bench/peer.h"
 #include "core/ini_document.h"
 #include "core/log.h"
 #include "core/patch_progress.h"
@@ -417,6 +418,7 @@ int main(int argc, char** argv) {
         const std::string updateUrl = http.url(made.fullPath);
         double bestLauncher = 1e30;
         double bestBsdtar = 1e30;
+        const bool peer = peerPresent("bsdtar");
         for (int round = 0; round < rounds; ++round) {
             warmUp(zip);
             const fs::path mine = base / "launcher-install";
@@ -428,6 +430,11 @@ int main(int argc, char** argv) {
             });
             const std::uintmax_t written = bytesBelow(mine);
             fs::remove_all(mine);
+            bestLauncher = std::min(bestLauncher, launcher);
+            if (!peer) {
+                std::printf("round %d: launcher %.3f s\n", round + 1, launcher);
+                continue;
+            }
 
             warmUp(zip);
             const fs::path theirs = base / "bsdtar-install";
@@ -444,13 +451,15 @@ int main(int argc, char** argv) {
 
             std::printf("round %d: launcher %.3f s, bsdtar %.3f s, ratio %.2f\n", round + 1,
                         launcher, bsdtar, launcher / bsdtar);
-            bestLauncher = std::min(bestLauncher, launcher);
             bestBsdtar = std::min(bestBsdtar, bsdtar);
         }
-        std::printf(
-            "first installation, %d entries: launcher %.3f s, bsdtar -xf %.3f s, ratio %.2f "
-            "(target <= 1.5)\n",
-            files, bestLauncher, bestBsdtar, bestLauncher / bestBsdtar);
+        if (!peer)
+            std::printf("first installation, %d entries: launcher %.3f s\n", files, bestLauncher);
+        else
+            std::printf(
+                "first installation, %d entries: launcher %.3f s, bsdtar -xf %.3f s, ratio %.2f "
+                "(target <= 1.5)\n",
+                files, bestLauncher, bestBsdtar, bestLauncher / bestBsdtar);
     }
     if (patchRun) benchPatchRunScans(base, runFiles, runSizeMb);
     fs::remove_all(base);

@@ -1,5 +1,6 @@
 #include "core/ini_document.h"
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -20,6 +21,12 @@ namespace {
 
 constexpr const char* getValueSpace = " \t\n\r\f\v";
 constexpr const char* trimSpace = " \t\r\n";
+// Files are written in binary mode; the line end is the one text mode would write.
+#ifdef _WIN32
+constexpr const char* lineEnd = "\r\n";
+#else
+constexpr const char* lineEnd = "\n";
+#endif
 
 // setValue is a read-modify-write of the whole file; the UI and the patch thread both call it.
 std::mutex iniWriteLock;
@@ -91,12 +98,14 @@ std::string temporaryName(const std::string& path) {
 std::error_code replaceFile(const std::string& path, const std::vector<std::string>& lines) {
     const std::string temporary = temporaryName(path);
     {
-        std::ofstream out(temporary, std::ios::trunc);
+        std::FILE* out = openStaged(temporary);
         if (!out) return std::make_error_code(std::errc::io_error);
-        for (const auto& line : lines) out << line << '\n';
-        out.flush();
-        if (!out) {
-            out.close();
+        bool written = true;
+        for (const auto& line : lines) {
+            written = written && std::fwrite(line.data(), 1, line.size(), out) == line.size() &&
+                      std::fputs(lineEnd, out) >= 0;
+        }
+        if (std::fclose(out) != 0 || !written) {
             discardStaged(temporary);
             return std::make_error_code(std::errc::no_space_on_device);
         }
@@ -118,7 +127,8 @@ bool writeFailed(const std::string& path, const std::error_code& error) {
 namespace IniDocument {
 
 std::string getValue(const std::string& path, const std::string& section, const std::string& key) {
-    std::ifstream in(path);
+    // Binary: Windows' C runtime ends a text-mode read at a Ctrl-Z byte.
+    std::ifstream in(path, std::ios::binary);
     if (!in) return "";
     bool inSection = false;
     for (std::string line; std::getline(in, line);) {
@@ -143,7 +153,7 @@ bool setValue(const std::string& path, const std::string& section, const std::st
         if (error) return writeFailed(path, error);
     }
     std::vector<std::string> lines;
-    std::ifstream in(path);
+    std::ifstream in(path, std::ios::binary);
     if (in) {
         lines = setValueLines(in, section, key, value);
     } else {
@@ -164,12 +174,18 @@ bool getFlag(const std::string& path, const std::string& section, const std::str
 
 std::map<std::string, std::string> parsePairs(const std::string& text) {
     std::map<std::string, std::string> pairs;
+    for (auto& [key, value] : pairsInOrder(text)) pairs[std::move(key)] = std::move(value);
+    return pairs;
+}
+
+std::vector<std::pair<std::string, std::string>> pairsInOrder(const std::string& text) {
+    std::vector<std::pair<std::string, std::string>> pairs;
     std::istringstream in(text);
     for (std::string line; std::getline(in, line);) {
         if (line.empty() || line[0] == ';' || line[0] == '#') continue;
         const auto equals = line.find('=');
         if (equals == std::string::npos) continue;
-        pairs[trim(line.substr(0, equals))] = trim(line.substr(equals + 1));
+        pairs.emplace_back(trim(line.substr(0, equals)), trim(line.substr(equals + 1)));
     }
     return pairs;
 }

@@ -5,6 +5,8 @@
 
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace IniDocument {
 
@@ -21,6 +23,8 @@ bool getFlag(const std::string& path, const std::string& section, const std::str
 
 // Every "key = value" line of the text, sections ignored; a later key replaces an earlier one.
 std::map<std::string, std::string> parsePairs(const std::string& text);
+// The same lines in their order, a key listed twice included.
+std::vector<std::pair<std::string, std::string>> pairsInOrder(const std::string& text);
 
 // Without leading and trailing blanks, tabs, CR and LF.
 std::string trim(const std::string& text);

@@ -28,6 +28,7 @@ enum RunOutcome : std::int32_t {
     Incomplete = 1,       // an update failed and is tried again at the next start
     Unchecked = 2,        // the download server could not be reached: nothing was checked
     NoServerVersion = 3,  // its version file names no current version: nothing was checked
+    DiskFull = 4,         // an update stopped to leave the disk its reserve of free space
 };
 
 struct PatchProgressRecord {

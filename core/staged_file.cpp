@@ -5,6 +5,7 @@
 #include <thread>
 
 #include "core/text.h"
+#include "platform/platform.h"
 
 namespace fs = std::filesystem;
 
@@ -37,4 +38,11 @@ bool replaceWithStaged(const std::string& staged, const std::string& target,
 void discardStaged(const std::string& staged) {
     std::error_code ignored;
     fs::remove(toPath(staged), ignored);
+}
+
+std::FILE* openStaged(const std::string& staged, bool append) {
+    if (append) return platform::openPlainToAppend(staged);
+    if (std::FILE* file = platform::createNewFile(staged)) return file;
+    discardStaged(staged);
+    return platform::createNewFile(staged);
 }

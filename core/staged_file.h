@@ -2,6 +2,7 @@
 // only when complete and checked, so the installed file stays whole until then.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <system_error>
 
@@ -16,3 +17,8 @@ bool replaceWithStaged(const std::string& staged, const std::string& target,
 
 // Removes a staging file; a missing one is no error.
 void discardStaged(const std::string& staged);
+
+// Opens the staging file `staged` for writing in binary mode, never through a link: a fresh file,
+// after anything left at that name (a link is removed, not followed); or with `append`, the plain
+// file there, to go on with it. Null when that cannot be had.
+std::FILE* openStaged(const std::string& staged, bool append = false);

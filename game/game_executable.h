@@ -1,4 +1,9 @@
 // The game's executable, relative to the installation root (the current directory).
 #pragma once
 
-inline constexpr const char* gameExecutable = ".\\Astrovance\\EXE\\Astrovance.exe";
+#include <string>
+
+#include "core/game_folder.h"
+
+inline const std::string gameExecutable =
+    ".\\" + gameFolderName + "\\EXE\\" + gameFolderName + ".exe";

@@ -10,7 +10,8 @@
 #include "game/game_executable.h"
 #include "platform/platform.h"
 
-const std::string gameRegistryKey = "Software\\Microsoft\\Microsoft Games\\Astrovance\\1.0";
+const std::string gameRegistryKey =
+    "Software\\Microsoft\\Microsoft Games\\" + gameFolderName + "\\1.0";
 
 std::string gameRegistryStorePath() {
     return userFolder.get() + "GameRegistry.ini";

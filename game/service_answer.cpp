@@ -1,5 +1,7 @@
 #include "game/service_answer.h"
 
+#include <algorithm>
+
 #include <nlohmann/json.hpp>
 
 std::string nullQuotedFalse(std::string body) {
@@ -32,5 +34,6 @@ std::optional<std::vector<std::string>> readStringMembers(
 }
 
 bool breaksStoredLine(const std::string& text) {
-    return text.find_first_of(std::string("\r\n\0", 3)) != std::string::npos;
+    return std::any_of(text.begin(), text.end(),
+                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == '\x7F'; });
 }

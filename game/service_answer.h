@@ -15,6 +15,7 @@ std::string nullQuotedFalse(std::string body);
 std::optional<std::vector<std::string>> readStringMembers(const std::string& body,
                                                           std::initializer_list<const char*> names);
 
-// True when the text holds a line break or NUL, which would split or cut the line of an INI file
-// and the registry value it is stored in.
+// True when the text holds a control character: a line break or NUL would split or cut the line of
+// an INI file and the registry value it is stored in, a Ctrl-Z ends a file for Windows' text-mode
+// readers, and no setting or name has a use for the others.
 bool breaksStoredLine(const std::string& text);

@@ -66,6 +66,12 @@ void sendCompleteTexts(const std::u16string& prefix) {
             subline =
                 u"The update could not be completed; it will be tried again at the next start.";
             break;
+        case DiskFull:
+            headline = u"Update Incomplete: The Disk Is Full";
+            subline =
+                u"Free some space on the disk of the >ORV< installation; the update will be tried "
+                u"again at the next start.";
+            break;
         case Unchecked:
             headline = u"Download Server Unreachable";
             subline = u"The >ORV< installation was not checked.";

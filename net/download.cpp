@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "core/disk_space.h"
 #include "core/log.h"
 #include "core/patch_progress.h"
 #include "core/staged_file.h"
@@ -56,6 +57,7 @@ struct Download {
     std::uint64_t size = 0;                   // bytes received and kept in it
     std::uint32_t crc = 0;                    // of those bytes
     std::chrono::milliseconds retryAfter{0};  // the last answer's Retry-After, if any
+    SpaceWatch space;                         // of the staging file's volume
 
     // Each line goes out when it happens; beside other downloads it names its file.
     void log(const std::string& line) const {
@@ -79,6 +81,7 @@ struct Attempt {
     bool decided = false;                     // where the body goes is settled
     bool keep = false;                        // the body belongs to the file
     bool rangeRefused = false;                // a partial answer that does not continue ours
+    bool diskFull = false;                    // stopped at the disk's reserve, or refused
 };
 
 // Settles, at the first byte of a body (or at the end of one without any), where the body goes.
@@ -96,7 +99,8 @@ bool decide(Attempt& attempt) {
     if (status == 200) {
         // The whole file again (the server ignores Range, or nothing was asked): start over.
         if (attempt.askedFrom > 0) {
-            attempt.file.reset(std::fopen(attempt.download.staged.c_str(), "wb"));
+            attempt.file.reset();
+            attempt.file.reset(openStaged(attempt.download.staged));
             attempt.download.startOver();
             if (!attempt.file) return false;
         }
@@ -112,7 +116,13 @@ std::size_t writeBody(char* data, std::size_t size, std::size_t count, void* con
     if (!attempt.decided && !decide(attempt)) return 0;
     if (!attempt.keep) return bytes;
     Download& download = attempt.download;
+    if (!download.space.allows(download.size + bytes)) {
+        attempt.diskFull = true;
+        return 0;
+    }
     const std::size_t written = std::fwrite(data, 1, bytes, attempt.file.get());
+    // A write the disk refuses (full, over a quota) is no lost connection: no retry mends it.
+    if (written != bytes) attempt.diskFull = diskFilledUp = true;
     download.crc = continueChecksum(download.crc, data, written);
     if (download.check) download.check->add(data, written);
     const std::uint64_t before = download.size;
@@ -202,8 +212,10 @@ std::uint32_t feedCheck(Download& download) {
 // without a checksum nothing proves that old bytes and new ones belong together.
 void takeUpLeftOver(Download& download) {
     std::error_code error;
-    const auto size = fs::file_size(toPath(download.staged), error);
-    if (error || size == 0 || download.expectedChecksum.empty()) {
+    // Only a plain file of our own is taken up; a link planted at the name is removed unfollowed.
+    const bool plain = fs::is_regular_file(fs::symlink_status(toPath(download.staged), error));
+    const auto size = plain ? fs::file_size(toPath(download.staged), error) : 0;
+    if (!plain || error || size == 0 || download.expectedChecksum.empty()) {
         discardStaged(download.staged);
         return;
     }
@@ -231,7 +243,7 @@ bool refusesFile(long status) {
     return status >= 400 && status < 500 && status != 408 && status != 416 && status != 429;
 }
 
-enum class Result { Received, Failed, Refused, NoHandle, CannotWrite };
+enum class Result { Received, Failed, Refused, NoHandle, CannotWrite, DiskFull };
 
 Result transferOnce(Download& download) {
     // Beside other files of an update, a handle of the pool, with its open connection.
@@ -240,7 +252,13 @@ Result transferOnce(Download& download) {
     if (!curl) return Result::NoHandle;
     CURL* const handle = curl.get();
     Attempt attempt{handle, download, download.size, nullptr, std::nullopt};
-    attempt.file.reset(std::fopen(download.staged.c_str(), download.size > 0 ? "ab" : "wb"));
+    if (download.size > 0) attempt.file.reset(openStaged(download.staged, true));
+    if (!attempt.file) {
+        // What was kept is gone or no longer a plain file: start afresh.
+        download.startOver();
+        attempt.askedFrom = 0;
+        attempt.file.reset(openStaged(download.staged));
+    }
     if (!attempt.file) return Result::CannotWrite;
     if (download.size > 0)
         download.log("Resuming download at byte " + std::to_string(download.size));
@@ -281,6 +299,7 @@ Result transferOnce(Download& download) {
     if (attempt.file && std::fclose(attempt.file.release()) != 0 && code == CURLE_OK)
         code = CURLE_WRITE_ERROR;
 
+    if (attempt.diskFull) return Result::DiskFull;
     const bool whole = code == CURLE_OK && attempt.keep && (status == 200 || status == 206);
     // Only a handle whose transfer went well keeps its connection for the next file.
     if (whole && download.connections) download.connections->giveBack(std::move(curl));
@@ -321,6 +340,13 @@ bool receive(Download& download, OnMismatch onMismatch) {
         const Result result = complete ? Result::Received : transferOnce(download);
         if (result == Result::NoHandle) {
             download.log("Failed to initialize cURL");
+            return false;
+        }
+        if (result == Result::DiskFull) {
+            download.log(std::string("Download stopped: ") + diskFullText + " for " +
+                         download.shown + " (the launcher leaves " +
+                         std::to_string(diskReserve.load() >> 20) + " MiB free)");
+            discardStaged(download.staged);
             return false;
         }
         if (result == Result::CannotWrite) {
@@ -390,7 +416,8 @@ bool downloadFile(const std::string& url, const std::string& localPath,
                       stagingPath(localPath),
                       0,
                       0,
-                      {}};
+                      {},
+                      SpaceWatch(pathText(toPath(localPath).parent_path()))};
     PatchProgress.downloadName.set(download.progressName);
     if (download.shown == "ORV.zip") {
         download.progressName = toWide(download.shown);

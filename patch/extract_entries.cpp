@@ -14,6 +14,9 @@
 #include <string_view>
 #include <unordered_map>
 
+#include "core/disk_space.h"
+#include "core/game_folder.h"
+#include "core/install_path.h"
 #include "core/log.h"
 #include "core/patch_progress.h"
 #include "core/staged_file.h"
@@ -29,10 +32,9 @@ namespace {
 
 // The entry as the page shows it: without its leading "Astrovance/", widened byte by byte.
 std::u16string shownName(const std::string& entryName) {
-    constexpr std::string_view gameFolder = "Astrovance";
     std::string name = entryName;
-    const auto at = name.find(gameFolder);
-    if (at != std::string::npos) name.erase(at, gameFolder.size() + 1);
+    const auto at = name.find(gameFolderName);
+    if (at != std::string::npos) name.erase(at, gameFolderName.size() + 1);
     std::u16string wide;
     wide.reserve(name.size());
     for (const char c : name) wide.push_back(static_cast<unsigned char>(c));
@@ -86,31 +88,9 @@ void flush(Extraction& run) {
     }
 }
 
-// libarchive's secure flags refuse "/x" and "../x" everywhere, but on Windows a drive path
-// ("C:/x", "C:x") is just as absolute.
-bool isDrivePath(std::string_view name) {
-    return name.size() >= 2 && name[1] == ':' &&
-           ((name[0] >= 'A' && name[0] <= 'Z') || (name[0] >= 'a' && name[0] <= 'z'));
-}
-
-// A name that points outside the installation: nothing of it may be extracted.
-bool leadsOutside(std::string_view name) {
-    if (name.empty() || name[0] == '/' || name[0] == '\\' || isDrivePath(name)) return true;
-    for (std::size_t start = 0; start <= name.size();) {
-        const std::size_t end = std::min(name.find_first_of("/\\", start), name.size());
-        if (name.substr(start, end - start) == "..") return true;
-        start = end + 1;
-    }
-    return false;
-}
-
-// False when a link already on disk would carry the file out of the working folder.
-bool staysInWorkingFolder(const fs::path& target) {
-    std::error_code error;
-    const fs::path folder = fs::weakly_canonical(fs::current_path(error), error);
-    if (error) return false;
-    const fs::path resolved = fs::weakly_canonical(fs::absolute(target, error), error);
-    return !error && liesBelow(resolved, folder);
+// False when a link on disk would carry the entry out of the installation.
+bool staysInPlace(const std::string& relative) {
+    return staysInInstallation(".", relative);
 }
 
 constexpr std::uint64_t writebackStep = std::uint64_t{8} << 20;
@@ -125,26 +105,45 @@ struct FileClose {
 std::string writeEntry(archive* reader, archive_entry* entry, const WantedEntry& wanted,
                        bool& fatal) {
     const std::string& name = wanted.name;
-    if (leadsOutside(name)) return "Extraction refused: " + name + " lies outside the installation";
+    const InstallPath checked = checkInstallPath(name);
+    if (!checked) return "Extraction refused: " + name + ": " + checked.refusal;
     if (archive_entry_filetype(entry) != AE_IFREG)
         return "Extraction refused: " + name + " is not a plain file";
-    const fs::path target = toPath(name);
-    if (!staysInWorkingFolder(target))
+    if (!staysInPlace(checked.relative))
         return "Extraction refused: a link leads " + name + " outside the installation";
+    const fs::path target = toPath(checked.relative);
 
     std::error_code error;
     if (target.has_parent_path()) fs::create_directories(target.parent_path(), error);
     const std::string targetText = pathText(target);
     const std::string staged = stagingPath(targetText);
-    std::unique_ptr<std::FILE, FileClose> out(std::fopen(staged.c_str(), "wb"));
+    std::unique_ptr<std::FILE, FileClose> out(openStaged(staged));
     if (!out) return "Extraction failed: " + name + " cannot be written";
 
     std::uint32_t crc = 0;
     std::uint64_t written = 0;
     std::string failure;
     bool writeFailed = false;
+    // An entry may unpack to far more than it says (a zip bomb): it stops at its declared size.
+    const std::uint64_t declared = archive_entry_size_is_set(entry)
+                                       ? static_cast<std::uint64_t>(archive_entry_size(entry))
+                                       : UINT64_MAX;
+    SpaceWatch space(target.has_parent_path() ? pathText(target.parent_path()) : ".");
     const auto put = [&](const void* data, std::size_t size) {
         if (size == 0) return;  // libarchive may hand out an empty block without a buffer
+        if (written + size > declared) {
+            failure = "Extraction refused: " + name + " holds more than its declared " +
+                      std::to_string(declared) + " bytes";
+            writeFailed = true;
+            return;
+        }
+        if (!space.allows(written + size)) {
+            failure = "Extraction stopped: " + std::string(diskFullText) + " for " + name +
+                      " (the launcher leaves " + std::to_string(diskReserve.load() >> 20) +
+                      " MiB free)";
+            writeFailed = true;
+            return;
+        }
         writeFailed = writeFailed || std::fwrite(data, 1, size, out.get()) != size;
         crc = continueChecksum(crc, data, size);
         // Big entries go to the disk as they come, not all at once at the rename.

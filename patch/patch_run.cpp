@@ -2,6 +2,7 @@
 
 #include <mutex>
 
+#include "core/disk_space.h"
 #include "core/ini_document.h"
 #include "core/log.h"
 #include "core/patch_progress.h"
@@ -50,6 +51,7 @@ void runPatch(const VersionInfo& info, const std::string& serverUrl, bool versio
     const std::string& server = info.currentVersion;
     const std::uint32_t repairs = PatchProgress.repairs;
     PatchProgress.outcome = Applied;
+    diskFilledUp = false;
 
     if (server.empty()) {
         // Nothing to compare with: the installation stays as it is, recorded version included.
@@ -104,7 +106,7 @@ void runPatch(const VersionInfo& info, const std::string& serverUrl, bool versio
             IniDocument::setValue(settingsPath, "CLIENT", "Version", lastAppliedVersion);
         }
     }
-    finishRun(complete ? Applied : Incomplete);
+    finishRun(complete ? Applied : diskFilledUp ? DiskFull : Incomplete);
 }
 
 void patchRunMain(const std::string& serverUrl) {

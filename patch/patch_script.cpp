@@ -4,9 +4,11 @@
 #include <sstream>
 
 #include "core/ini_document.h"
+#include "core/install_path.h"
 #include "core/log.h"
 #include "core/text.h"
 #include "net/fetch.h"
+#include "patch/update_from_web.h"
 #include "patch/update_signatures.h"
 #include "platform/platform.h"
 
@@ -26,11 +28,32 @@ std::string toLocalSeparators(std::string path) {
     return path;
 }
 
-// The trimmed text after the first occurrence of `keyword`, joined onto `folder`.
-fs::path argumentPath(const fs::path& folder, const std::string& line, std::size_t keywordAt,
-                      const std::string& keyword) {
-    const std::string argument = IniDocument::trim(line.substr(keywordAt + keyword.size()));
-    return folder / toPath(toLocalSeparators(argument));
+// The trimmed text after the first occurrence of `keyword`.
+std::string argumentOf(const std::string& line, std::size_t keywordAt, const std::string& keyword) {
+    return IniDocument::trim(line.substr(keywordAt + keyword.size()));
+}
+
+// Deleting is only ever part of updating the installation: nothing outside it goes.
+void deleteInInstallation(const fs::path& folder, const std::string& argument) {
+    const InstallPath checked = checkInstallPath(argument);
+    if (!checked || !staysInInstallation(pathText(folder), checked.relative)) {
+        logLine("Refused to delete outside the installation: " + argument +
+                (checked ? " (a link leads there)" : " (" + checked.refusal + ")"));
+        return;
+    }
+    const std::u16string target =
+        (folder / toPath(toLocalSeparators(checked.relative))).u16string();
+    if (platform::deleteFile(target))
+        logLine("Deleted: " + toNarrow(target));
+    else
+        logLine("Error deleting the file:" + toNarrow(target));
+}
+
+// The mod may start a program of its own, wherever it lies; the log names every one.
+void runProgram(const fs::path& folder, const std::string& argument) {
+    const std::u16string target = (folder / toPath(toLocalSeparators(argument))).u16string();
+    logLine("Opening: " + toNarrow(target));
+    platform::shellOpen(target);
 }
 
 std::string scriptUrl(const std::string& updateUrl, const std::string& name) {
@@ -58,12 +81,9 @@ bool runPatchScript(bool isPre, const std::string& updateUrl) {
     for (std::string line; std::getline(lines, line);) {
         line = IniDocument::trim(line);
         if (const auto at = line.find(deleteKeyword); at != std::string::npos) {
-            const std::u16string target =
-                argumentPath(currentDirectory, line, at, deleteKeyword).u16string();
-            if (!platform::deleteFile(target))
-                logLine("Error deleting the file:" + toNarrow(target));
+            deleteInInstallation(currentDirectory, argumentOf(line, at, deleteKeyword));
         } else if (const auto at = line.find(runKeyword); at != std::string::npos) {
-            platform::shellOpen(argumentPath(currentDirectory, line, at, runKeyword).u16string());
+            runProgram(currentDirectory, argumentOf(line, at, runKeyword));
         }
     }
     return true;

@@ -10,8 +10,11 @@
 #include <mutex>
 #include <sstream>
 #include <thread>
+#include <unordered_map>
 
+#include "core/game_folder.h"
 #include "core/ini_document.h"
+#include "core/install_path.h"
 #include "core/log.h"
 #include "core/patch_progress.h"
 #include "core/text.h"
@@ -30,7 +33,6 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr char separator = platform::pathSeparator;
-const std::string gameFolderName = "Astrovance";
 
 bool isSeparator(char c) {
     return c == '/' || c == '\\';
@@ -46,23 +48,6 @@ void forEachElement(std::string_view path, Visit visit) {
         if (end > start) visit(path.substr(start, end - start));
         start = end + 1;
     }
-}
-
-// Only what lexically stays below the game folder and names a file there.
-bool isInsideKey(std::string_view key) {
-    if (key.empty() || isSeparator(key.front())) return false;
-    // A drive ("C:") or an alternate data stream on Windows; never a file of the game.
-    if (key.find(':') != std::string_view::npos) return false;
-    if (key.find('\0') != std::string_view::npos) return false;
-    bool namesFile = false;
-    bool climbs = false;
-    forEachElement(key, [&](std::string_view element) {
-        // Windows drops trailing dots and blanks, so ".. " and "..." climb there as ".." does.
-        if (element != "." && element.find_last_not_of(". ") == std::string_view::npos)
-            climbs = true;
-        if (element != ".") namesFile = true;
-    });
-    return namesFile && !climbs;
 }
 
 std::string nativeSeparators(std::string path) {
@@ -83,7 +68,6 @@ constexpr unsigned transfersAtOnce = 4;
 struct WebUpdate {
     const std::string& root;
     std::string folder;
-    std::string gameFolder;
     ScanIndex index;
     double entryCount;
     ConnectionPool connections;
@@ -96,7 +80,6 @@ struct WebUpdate {
 bool updateOneFile(const std::string& key, const std::string& checksum, WebUpdate& update) {
     const std::string& root = update.root;
     const ScanIndex& index = update.index;
-    const std::string& gameFolder = update.gameFolder;
     const auto target = resolveManifestKey(root, key);
     if (!target) {
         logLine("Unsafe path in manifest skipped: " + key);
@@ -107,7 +90,7 @@ bool updateOneFile(const std::string& key, const std::string& checksum, WebUpdat
         return true;
     }
     if (!isFileNeeded(index, *target, checksum)) return true;
-    if (!staysInGameFolder(*target, gameFolder)) {
+    if (!staysInGameFolder(*target, root)) {
         logLine("Unsafe path in manifest skipped: " + key);
         return true;
     }
@@ -132,22 +115,44 @@ bool liesBelow(const fs::path& path, const fs::path& folder) {
 }
 
 std::optional<ManifestTarget> resolveManifestKey(const std::string& root, const std::string& key) {
-    if (!isInsideKey(key)) return std::nullopt;
+    InstallPath checked = checkInstallPath(key);
+    if (!checked) return std::nullopt;
     ManifestTarget target;
-    target.relative = gameFolderName + separator + nativeSeparators(key);
+    target.relative = gameFolderName + separator + nativeSeparators(checked.relative);
     target.localText = joinRoot(root, target.relative);
+    target.key = std::move(checked.relative);
     return target;
 }
 
-std::string resolvedGameFolder(const std::string& root) {
-    std::error_code error;
-    const fs::path folder = fs::weakly_canonical(toPath(joinRoot(root, gameFolderName)), error);
-    return error ? std::string() : pathText(folder);
+bool staysInGameFolder(const ManifestTarget& target, const std::string& root) {
+    return staysBelow(joinRoot(root, gameFolderName), target.key);
 }
 
-bool staysInGameFolder(const ManifestTarget& target, const std::string& gameFolder) {
-    if (gameFolder.empty()) return true;  // the lexical check has to do
-    return liesBelow(fs::weakly_canonical(toPath(target.localText)), toPath(gameFolder));
+bool staysInInstallation(const std::string& root, const std::string& relative) {
+    const std::string game = gameFolderName + "/";
+    if (relative.starts_with(game))
+        return staysBelow(joinRoot(root, gameFolderName), relative.substr(game.size()));
+    return staysBelow(root, relative);
+}
+
+std::map<std::string, std::string> oneLinePerFile(const std::string& text) {
+    std::map<std::string, std::string> pairs;
+    std::unordered_map<std::string, std::string> keyOfFile;  // same-file key -> the key kept
+    for (auto& [key, checksum] : IniDocument::pairsInOrder(text)) {
+        const InstallPath checked = checkInstallPath(key);
+        // A refused key stays apart from the rest ("\n" cannot begin a trimmed key) and is
+        // refused where the file would be fetched.
+        const auto [kept, first] =
+            keyOfFile.try_emplace(checked ? sameFileKey(checked.relative) : "\n" + key, key);
+        if (!first && kept->second != key) {
+            logLine("The file list names one file twice; the later line counts: " + key + " over " +
+                    kept->second);
+            pairs.erase(kept->second);
+            kept->second = key;
+        }
+        pairs[key] = std::move(checksum);
+    }
+    return pairs;
 }
 
 std::string pathKey(std::string_view path) {
@@ -230,10 +235,9 @@ bool updateFilesFromWeb(const std::string& updateUrl, const std::string& root) {
     const SignedDocument fetched = fetchSignedDocument(updateUrl);
     const bool listed = fetched.body && isManifestText(*fetched.body);
     const std::map<std::string, std::string> manifest =
-        IniDocument::parsePairs(listed ? *fetched.body : std::string());
+        oneLinePerFile(listed ? *fetched.body : std::string());
     WebUpdate update{root,
                      updateFolder(updateUrl),
-                     resolvedGameFolder(root),
                      indexScannedFiles(scannedFiles),
                      static_cast<double>(manifest.size()),
                      {},

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,22 +17,28 @@
 struct ManifestTarget {
     std::string relative;   // "Astrovance" and the key, native separators
     std::string localText;  // the root joined with `relative`
+    std::string key;        // the key as checked: "/" between its elements, nothing doubled
 };
 
-// The file of `key` below the game folder of `root`, or nothing when the key is absolute, holds a
-// drive or stream name or a ".." element, or names no file.
+// The file of `key` below the game folder of `root`, or nothing when the installation's path rule
+// (checkInstallPath) refuses the key.
 std::optional<ManifestTarget> resolveManifestKey(const std::string& root, const std::string& key);
 
-// The game folder below `root`, absolute and with every existing link resolved; empty when the
-// system cannot tell.
-std::string resolvedGameFolder(const std::string& root);
+// False when a link on disk leads `relative` (a path of the installation, checked) out of its
+// place: the game folder for what lies below it (players move that folder with a link), else the
+// installation at `root`.
+bool staysInInstallation(const std::string& root, const std::string& relative);
+
+// The pairs of a file list, one per file: of keys that name one file ("x", "./x", on Windows
+// "X"), the later line counts, as for a key listed twice.
+std::map<std::string, std::string> oneLinePerFile(const std::string& text);
 
 // True when `path` is `folder` itself or lies below it; both absolute and resolved.
 bool liesBelow(const std::filesystem::path& path, const std::filesystem::path& folder);
 
-// False when a link on disk leads the target out of `gameFolder` (a resolvedGameFolder text).
-// Asked only before a file is written: it costs a look at every folder of the path.
-bool staysInGameFolder(const ManifestTarget& target, const std::string& gameFolder);
+// False when a link on disk leads the target out of the game folder of `root`. Asked only before
+// a file is written: it costs a look at every folder of the path.
+bool staysInGameFolder(const ManifestTarget& target, const std::string& root);
 
 // A path as a lookup key: its elements split at "/" and "\", letters kept exactly, so two texts
 // give the same key exactly when they are equal as paths.

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "core/game_folder.h"
 #include "core/ini_document.h"
 #include "core/log.h"
 #include "core/patch_progress.h"
@@ -79,8 +80,8 @@ struct EntryCounts {
 
 // The checks for one entry; a needed entry is only noted, the extraction comes after the pool.
 void checkEntry(std::size_t position, const std::string& key, const std::string& checksum,
-                const std::string& root, const std::string& gameFolder, const ScanIndex& index,
-                EntryCounts& counts, std::vector<std::size_t>& needed, std::mutex& neededLock) {
+                const std::string& root, const ScanIndex& index, EntryCounts& counts,
+                std::vector<std::size_t>& needed, std::mutex& neededLock) {
     const auto target = resolveManifestKey(root, key);
     if (!target) {
         logLine("Unsafe path in manifest skipped: " + key);
@@ -91,7 +92,7 @@ void checkEntry(std::size_t position, const std::string& key, const std::string&
         return;
     }
     if (isFileNeeded(index, *target, checksum)) {
-        if (!staysInGameFolder(*target, gameFolder)) {
+        if (!staysInGameFolder(*target, root)) {
             logLine("Unsafe path in manifest skipped: " + key);
             return;
         }
@@ -113,7 +114,7 @@ bool updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
     const SignedDocument manifestText = fetchSignedDocument(folder + "/hashes.ini");
     const bool listed = manifestText.body && isManifestText(*manifestText.body);
     const std::map<std::string, std::string> manifest =
-        IniDocument::parsePairs(listed ? *manifestText.body : std::string());
+        oneLinePerFile(listed ? *manifestText.body : std::string());
     const std::map<std::string, std::string> fullInfo = IniDocument::parsePairs(
         fetchSignedDocument(folder + "/full.ini").body.value_or(std::string()));
     const auto fullZip = fullInfo.find("full.zip");
@@ -128,7 +129,6 @@ bool updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
 
     const std::vector<std::pair<std::string, std::string>> entries(manifest.begin(),
                                                                    manifest.end());
-    const std::string gameFolder = resolvedGameFolder(root);
     const ScanIndex index = indexScannedFiles(scannedFiles);
     EntryCounts counts;
     counts.total = static_cast<double>(entries.size());
@@ -140,21 +140,19 @@ bool updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
     {
         ThreadPool pool(updateWorkerCount());
         for (std::size_t position = 0; position < entries.size(); ++position) {
-            pool.enqueue(
-                [position, &entries, &root, &gameFolder, &index, &counts, &needed, &neededLock] {
-                    const auto& [key, checksum] = entries[position];
-                    // A failing entry must not take the process down: the pool runs jobs unguarded.
-                    try {
-                        checkEntry(position, key, checksum, root, gameFolder, index, counts, needed,
-                                   neededLock);
-                    } catch (const std::exception& error) {
-                        logLine("Error checking file " + key + ": " + error.what());
-                        ++counts.failed;
-                    } catch (...) {
-                        logLine("Error checking file " + key);
-                        ++counts.failed;
-                    }
-                });
+            pool.enqueue([position, &entries, &root, &index, &counts, &needed, &neededLock] {
+                const auto& [key, checksum] = entries[position];
+                // A failing entry must not take the process down: the pool runs jobs unguarded.
+                try {
+                    checkEntry(position, key, checksum, root, index, counts, needed, neededLock);
+                } catch (const std::exception& error) {
+                    logLine("Error checking file " + key + ": " + error.what());
+                    ++counts.failed;
+                } catch (...) {
+                    logLine("Error checking file " + key);
+                    ++counts.failed;
+                }
+            });
         }
     }
 
@@ -163,9 +161,9 @@ bool updateFilesFromZip(const std::string& updateUrl, const std::string& root) {
     wanted.reserve(needed.size());
     for (const std::size_t position : needed) {
         const auto& [key, checksum] = entries[position];
-        wanted.push_back({"Astrovance/" + forwardSlashes(key), checksum});
+        wanted.push_back({gameFolderName + "/" + forwardSlashes(key), checksum});
     }
-    extractEntries("ORV.zip", wanted, [&counts](bool extracted) {
+    extractEntries(zipPath, wanted, [&counts](bool extracted) {
         ++counts.processed;
         if (!extracted) ++counts.failed;
         counts.handle();

@@ -6,7 +6,7 @@
 
 #include <string>
 
-// "inc": the files of the update's manifest that are missing or differ, one download at a time.
+// "inc": the files of the update's manifest that are missing or differ, several downloads at once.
 bool updateFilesFromWeb(const std::string& updateUrl, const std::string& root);
 
 // "full": the archive at `updateUrl`, kept as ORV.zip, and the entries of it that differ.

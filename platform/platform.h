@@ -125,6 +125,22 @@ std::FILE* openForReading(const std::string& path);
 // file then is on its way from the disk while the start of it is being checked.
 void adviseSequential(std::FILE* file);
 
+// Creates `path` as a new, empty file and opens it for writing in binary mode; null when
+// anything is there already, a link included, or it cannot be created. Nothing is ever written
+// through a link planted at a name the launcher writes.
+std::FILE* createNewFile(const std::string& path);
+// Opens the plain file at `path` for appending in binary mode; null when it is missing, a link
+// or anything but a plain file.
+std::FILE* openPlainToAppend(const std::string& path);
+
+// True when the last element of `path` is a symbolic link, or on Windows any reparse point (a
+// junction too); the link itself is looked at, not its target.
+bool isLink(const std::string& path);
+
+// The bytes this user may still write to the volume that holds `path` (an existing file or
+// folder); nothing when the system cannot tell.
+std::optional<std::uint64_t> freeSpace(const std::string& path);
+
 // The file clock: what a file written now would carry as its times.
 std::int64_t fileTimeNow();
 #ifdef _WIN32

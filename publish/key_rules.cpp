@@ -4,8 +4,8 @@
 #include <string_view>
 
 #include "core/ini_document.h"
+#include "core/install_path.h"
 #include "integrity/exclusions.h"
-#include "patch/update_from_web.h"
 
 namespace {
 
@@ -63,9 +63,9 @@ bool survivesManifestLine(const std::string& key) {
 std::string keyRefusal(const std::string& key, KeySource source) {
     if (source == KeySource::Tree && key.find('\\') != std::string::npos)
         return "its name holds a \"\\\", which the launcher and Windows read as a folder break";
-    if (!resolveManifestKey(".", key))
-        return "the launcher installs only relative paths inside the game folder, without a "
-               "drive, stream or \"..\" element";
+    if (const InstallPath checked = checkInstallPath(key); !checked)
+        return "the launcher installs only relative paths inside the game folder: " +
+               checked.refusal;
     if (isExcluded(key)) {
         const std::string element = excludedElement(key);
         if (std::string_view(element).ends_with(".orv-partial"))

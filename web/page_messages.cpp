@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "core/format.h"
+#include "core/game_folder.h"
 #include "core/ini_document.h"
 #include "core/log.h"
 #include "core/patch_progress.h"
@@ -24,12 +25,12 @@ void post(const std::u16string& text) {
 }
 
 void repairInstallation() {
-    logLine("Repair Astrovance");
+    logLine("Repair " + gameFolderName);
     resetVersionForRepair();
     // A game still running holds its files; the repair goes on and the patch run restores what
     // it can.
-    const std::string exeFolder =
-        std::string(".") + platform::pathSeparator + "Astrovance" + platform::pathSeparator + "EXE";
+    const std::string exeFolder = std::string(".") + platform::pathSeparator + gameFolderName +
+                                  platform::pathSeparator + "EXE";
     std::error_code error;
     std::filesystem::remove_all(toPath(exeFolder), error);
     if (error) logLine("Error deleting " + exeFolder + ": " + error.message());
@@ -59,7 +60,7 @@ void onWebMessage(HostWindow* window, const std::u16string& command) {
         if (window) window->destroy();
         platform::exitProcess(0);
     } else if (command == u"StartAstrovance") {
-        logLine("Start Astrovance");
+        logLine("Start " + gameFolderName);
         startGameWhenSynced();
     } else if (command == u"RepairAstrovance") {
         repairInstallation();

@@ -44,7 +44,9 @@ set(CMAKE_MODULE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
 #                                             the Windows system libraries come with it)
 #   find_package(LibArchive REQUIRED)      -> LibArchive::LibArchive; add the define
 #                                             LIBARCHIVE_STATIC and link ZLIB::ZLIB bcrypt
-#   find_package(libdeflate CONFIG REQUIRED) -> libdeflate::libdeflate_static
+#   find_library(deflate) + find_path(libdeflate.h)
+#   find_package(unofficial-sodium CONFIG REQUIRED) -> unofficial-sodium::sodium (static)
+#   find_path(httplib.h)                   -> the single-header cpp-httplib
 #   find_package(ZLIB REQUIRED)            -> ZLIB::ZLIB
 #   find_package(nlohmann_json CONFIG REQUIRED) -> nlohmann_json::nlohmann_json
 #   find_package(GTest CONFIG REQUIRED)    -> GTest::gtest, GTest::gtest_main, GTest::gmock

@@ -1,6 +1,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <time.h>
+#include <unistd.h>
 
 #include "platform/platform.h"
 
@@ -57,6 +59,36 @@ std::int64_t fileTimeNow() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
     return nanoseconds(now);
+}
+
+std::FILE* createNewFile(const std::string& path) {
+    // O_EXCL also refuses a link at `path`, dangling or not; O_NOFOLLOW says so twice.
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) close(fd);
+    return file;
+}
+
+std::FILE* openPlainToAppend(const std::string& path) {
+    const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return nullptr;
+    struct stat status {};
+    std::FILE* file = nullptr;
+    if (fstat(fd, &status) == 0 && S_ISREG(status.st_mode)) file = fdopen(fd, "ab");
+    if (!file) close(fd);
+    return file;
+}
+
+bool isLink(const std::string& path) {
+    struct stat status {};
+    return lstat(path.c_str(), &status) == 0 && S_ISLNK(status.st_mode);
+}
+
+std::optional<std::uint64_t> freeSpace(const std::string& path) {
+    struct statvfs volume {};
+    if (statvfs(path.c_str(), &volume) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(volume.f_bavail) * volume.f_frsize;
 }
 
 }  // namespace platform

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -78,6 +79,57 @@ std::int64_t fileTimeNow() {
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     return static_cast<std::int64_t>(joined(now.dwHighDateTime, now.dwLowDateTime));
+}
+
+namespace {
+
+// The handle as a C stream; the handle is closed when that fails.
+std::FILE* streamOf(HANDLE handle, int flags, const char* mode) {
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), flags);
+    if (fd < 0) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    std::FILE* file = _fdopen(fd, mode);
+    if (!file) _close(fd);
+    return file;
+}
+
+}  // namespace
+
+std::FILE* createNewFile(const std::string& path) {
+    // CREATE_NEW fails on anything at the name; opening the reparse point itself means a link
+    // planted there is never followed to create its target.
+    const HANDLE handle =
+        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    return streamOf(handle, _O_WRONLY | _O_BINARY, "wb");
+}
+
+std::FILE* openPlainToAppend(const std::string& path) {
+    const HANDLE handle =
+        CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
+                    OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info) ||
+        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+        CloseHandle(handle);
+        return nullptr;
+    }
+    return streamOf(handle, _O_WRONLY | _O_APPEND | _O_BINARY, "ab");
+}
+
+bool isLink(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+std::optional<std::uint64_t> freeSpace(const std::string& path) {
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExA(path.c_str(), &available, nullptr, nullptr)) return std::nullopt;
+    return available.QuadPart;
 }
 
 }  // namespace platform

@@ -9,10 +9,14 @@
 #include <clocale>
 #include <thread>
 
+#include "core/install_path.h"
 #include "core/log.h"
+#include "core/staged_file.h"
 #include "core/text.h"
 #include "core/user_paths.h"
+#include "platform/platform.h"
 #include "tests/support/file_size_limit.h"
+#include "tests/support/links.h"
 #include "tests/support/temp_dir.h"
 
 #ifndef _WIN32
@@ -65,6 +69,15 @@ TEST_F(IniTest, SetValueChangesItsEntryAloneAndReplacesTheWholeFile) {
         EXPECT_EQ(readTextFile(path), row.after) << row.after;
         EXPECT_EQ(filesBeside(), 1u) << "no temporary file left behind";
     }
+}
+
+// Regression: Windows' text-mode streams end a file at a Ctrl-Z, and the next write kept only what
+// came before it. Every byte survives a read and a write.
+TEST_F(IniTest, BytesAfterACtrlZSurviveAWrite) {
+    writeFile(path, std::string("[Config]\nA=x\x1Ay\n[CLIENT]\nVersion=1.0\n"));
+    ASSERT_TRUE(setValue(path, "Config", "B", "1"));
+    EXPECT_EQ(getValue(path, "CLIENT", "Version"), "1.0");
+    EXPECT_EQ(getValue(path, "Config", "A"), "x\x1Ay");
 }
 
 // A write that fails leaves the old file as it was and is logged with the file's name.
@@ -134,6 +147,80 @@ TEST_F(IniTest, LogAndSettingsLoseNothingToManyThreads) {
     for (int t = 0; t < 8; ++t)
         for (int k = 0; k < 25; ++k)
             EXPECT_EQ(getValue(path, t % 2 ? "A" : "B", key(t, k)), key(t, k));
+}
+
+// Every path a server names for the installation (manifest key, archive entry, script argument)
+// becomes one relative target or is refused with a reason, alike on every system.
+TEST(InstallPath, EachSpellingBecomesOneTargetOrIsRefused) {
+    const std::pair<const char*, const char*> rows[] = {
+        {"x", "x"},
+        {"./x", "x"},
+        {".\\x", "x"},
+        {".//x", "x"},
+        {"Sound\\Voice Over\\a b.ogg", "Sound/Voice Over/a b.ogg"},
+        {"data/./deep//f.bin", "data/deep/f.bin"},
+        {"a.b/c.d", "a.b/c.d"},
+        {"console.txt", "console.txt"},
+        {"COM0", "COM0"},
+        {"..\\..\\Documents\\save.dat", "refused: it leads out of its folder"},
+        {"a/../../x", "refused: it leads out of its folder"},
+        {".. /z", "refused: it leads out of its folder"},
+        {".../z", "refused: it leads out of its folder"},
+        {"/home/player/x", "refused: it is absolute"},
+        {"\\\\host\\share\\x", "refused: it is absolute"},
+        {"C:x", "refused: it names a drive or a stream"},
+        {"x.txt:stream", "refused: it names a drive or a stream"},
+        {"EXE./Astrovance.exe",
+         "refused: an element ends in a dot or a blank, which Windows drops"},
+        {"readme.txt ", "refused: an element ends in a dot or a blank, which Windows drops"},
+        {"aux.txt", "refused: it names a device on Windows"},
+        {"data/NUL", "refused: it names a device on Windows"},
+        {"Com7.log", "refused: it names a device on Windows"},
+        {"lpt1 .dat", "refused: it names a device on Windows"},
+        {"", "refused: it names no file"},
+        {"././/", "refused: it names no file"},
+    };
+    for (const auto& [path, expected] : rows) {
+        const InstallPath checked = checkInstallPath(path);
+        EXPECT_EQ(checked ? checked.relative : "refused: " + checked.refusal, expected) << path;
+    }
+    EXPECT_FALSE(checkInstallPath(std::string("a\0b", 3)));
+#ifdef _WIN32
+    EXPECT_EQ(sameFileKey("Data/X.bin"), sameFileKey("data/x.BIN"));
+#else
+    EXPECT_NE(sameFileKey("Data/X.bin"), sameFileKey("data/x.BIN"));
+#endif
+}
+
+// A link below the folder that leads out of it stops a write; a staging file is never opened
+// through a link left at its name, which is removed instead.
+TEST(InstallPath, LinksAreNeverWrittenThrough) {
+    SKIP_WITHOUT_SYMBOLIC_LINKS();
+    const TempDir dir;
+    fs::create_directories(dir.path() / "game/inside");
+    writeFile(dir.path() / "outside/victim.txt", "precious");
+    ASSERT_TRUE(makeFolderLink(dir.path() / "outside", dir.path() / "game/out"));
+    ASSERT_TRUE(makeFolderLink(dir.path() / "outside/victim.txt", dir.path() / "game/f.partial"));
+    const std::string game = pathText(dir.path() / "game");
+    EXPECT_TRUE(platform::isLink(game + "/out"));
+    EXPECT_FALSE(platform::isLink(game + "/inside"));
+    EXPECT_FALSE(staysBelow(game, "out/x"));
+    EXPECT_TRUE(staysBelow(game, "inside/new/x"));
+
+    std::FILE* staged = openStaged(game + "/f.partial");
+    ASSERT_NE(staged, nullptr);
+    std::fputs("server bytes", staged);
+    std::fclose(staged);
+    EXPECT_FALSE(platform::isLink(game + "/f.partial"));
+    EXPECT_EQ(readTextFile(dir.path() / "game/f.partial"), "server bytes");
+    EXPECT_EQ(readTextFile(dir.path() / "outside/victim.txt"), "precious");
+    ASSERT_TRUE(makeFolderLink(dir.path() / "outside/victim.txt", dir.path() / "game/g.partial"));
+    EXPECT_EQ(openStaged(game + "/g.partial", true), nullptr) << "appending goes through no link";
+#ifndef _WIN32
+    // Where links resolve, one that stays inside is no bar.
+    ASSERT_TRUE(makeFolderLink(dir.path() / "game/inside", dir.path() / "game/alias"));
+    EXPECT_TRUE(staysBelow(game, "alias/x"));
+#endif
 }
 
 #ifndef _WIN32

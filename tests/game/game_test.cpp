@@ -171,7 +171,8 @@ TEST_F(Game, SettingsWrittenInOrderUnderTheirKeys) {
 }
 
 // A quoted "false" becomes null before parsing, so false values are refused (an escaped one too,
-// in an account); a line break would add lines to the settings file.
+// in an account); a line break would add lines to the settings file, and no control character
+// belongs in a setting.
 TEST_F(Game, RejectedAccountOrSettingsAreStoredNowhere) {
     const std::string account = "getaccount", settings = "getgamesettings";
     const std::string badAccount = "Error: Invalid account data received.",
@@ -198,6 +199,8 @@ TEST_F(Game, RejectedAccountOrSettingsAreStoredNowhere) {
          "Error updating game settings: No settings"},
         {settings, "{" + five + R"(,"windowmode":"false"})", badSettings},
         {settings, "<html>Service unavailable</html>", badSettings},
+        // Regression: a Ctrl-Z ended the settings file for Windows' text-mode readers.
+        {settings, "{" + five + R"(,"use4gbvram":"true\u001a"})", badSettings},
         {settings, "{" + five + R"(,"autoconnect":true})", badSettings},
         {settings, "{" + five + R"(,"use4gbvram":"true\n[CLIENT]\nVersion=9"})", badSettings},
     };

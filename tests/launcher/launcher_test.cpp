@@ -180,6 +180,10 @@ TEST_F(Launcher, TickSendsTheStatusTextsOfEachPhaseAndProgressOnlyOnThePatcherPa
         {Complete, u"STEP 2/5 - Update Incomplete",
          u"The update could not be completed; it will be tried again at the next start.",
          Incomplete},
+        {Complete, u"STEP 2/5 - Update Incomplete: The Disk Is Full",
+         u"Free some space on the disk of the >ORV< installation; the update will be tried again "
+         u"at the next start.",
+         DiskFull},
         {Complete, u"STEP 2/5 - Download Server Unreachable",
          u"The >ORV< installation was not checked.", Unchecked},
         {Complete, u"STEP 2/5 - No Current Version Published",

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "core/patch_progress.h"
+#include "core/text.h"
 #include "net/download.h"
 #include "net/fetch.h"
 #include "net/retry_pause.h"
@@ -53,6 +55,7 @@ struct Row {
     int outageMs = 0;
     bool arrives = true;  // the file is in place afterwards, else the old one stays
     int waitsMs = 0;      // the attempts take at least this long: a pause the server asked for
+    const char* line = nullptr;  // the page's file line afterwards, "name at percent", if checked
 };
 
 // clang-format off
@@ -130,6 +133,11 @@ const Row rows[] = {
       "The server asked to wait 3600 s, longer than the attempts last: trying again sooner",
       saved},
      {"", ""}},
+    // Progress is shown from 175 bytes on; a smaller length is taken for "not known yet".
+    {"progressShownFrom175Bytes", "", {answer(200, std::string(175, 'p'))}, std::string(175, 'p'),
+     {saved}, {""}, fetch, fetch, 0, true, 0, "Data/file.bin (0 KB / 0 KB) at 100"},
+    {"noProgressBelow175Bytes", "", {answer(200, std::string(174, 'p'))}, std::string(174, 'p'),
+     {saved}, {""}, fetch, fetch, 0, true, 0, "Data/file.bin at 0"},
 };
 // clang-format on
 
@@ -176,6 +184,10 @@ TEST_P(Transfer, AnswersResultLogAndRanges) {
     EXPECT_EQ(seen, log);
     EXPECT_EQ(ranges, row.ranges);
     EXPECT_GE(std::chrono::steady_clock::now() - started, milliseconds(row.waitsMs));
+    if (row.line) {
+        const FileLine line = PatchProgress.fileLine();
+        EXPECT_EQ(toNarrow(line.name) + " at " + std::to_string(line.progress), row.line);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Transfer, testing::ValuesIn(rows),

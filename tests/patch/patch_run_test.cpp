@@ -10,6 +10,7 @@
 #include "patch/update_signatures.h"
 #include "patch/version_file.h"
 #include "tests/patch/patch_fixture.h"
+#include "tests/support/links.h"
 
 namespace {
 
@@ -24,6 +25,9 @@ TEST(ReadVersionFile, ReadsTheSectionsAndKeepsUpdatesFromTheLastFullArchiveOn) {
          "1.10 | 0.0.3 | 1.10 full /updates/1.10/ORV.zip; 1.2 inc /updates/1.2/hashes.ini;"},
         // Updates listed before the current version count only from a full archive on.
         {"[Updates]\n1.1 = inc, /a\n[CurrentVersion]\nVersion = 1.2\n", "1.2 |  |"},
+        // Bytes compare unsigned: above 0x7F sorts after every ASCII byte.
+        {"[CurrentVersion]\nVersion = 1.\xC3\xA9\n[Updates]\n1.\xC3\xA9 = inc, /e\n1.z = inc, /z\n",
+         "1.\xC3\xA9 |  | 1.z inc /z; 1.\xC3\xA9 inc /e;"},
     };
     for (const auto& [text, expected] : cases) {
         const VersionInfo info = readVersionFile(text);
@@ -61,9 +65,10 @@ protected:
 };
 
 // "DELETE = " counts wherever it stands in a line, with its blank and its case; the path is
-// trimmed, an absolute one stands for itself; what cannot be deleted (a folder, a file already
-// gone) is logged.
-TEST_F(PatchRunTest, ScriptDeletesWhatItNamesAndLogsWhatItCannot) {
+// trimmed; what cannot be deleted (a folder, a file already gone) is logged, and so is each file
+// deleted. Regression: paths out of the installation deleted players' files there. "RUN = " may
+// open what it likes, and the log names it.
+TEST_F(PatchRunTest, ScriptDeletesOnlyInsideAndLogsWhatItDoesAndCannot) {
     for (const char* name : {"old.dat", "second.dat", "kept.dat", "lower.dat"})
         writeFile(root / "Data" / name, "x");
     const fs::path outside = dir.path() / "outside.txt";
@@ -72,13 +77,37 @@ TEST_F(PatchRunTest, ScriptDeletesWhatItNamesAndLogsWhatItCannot) {
                   {answer(200,
                           ";DELETE = Data\\old.dat\r\n  DELETE =   Data/second.dat  \r\n"
                           "DELETE= Data\\kept.dat\r\ndelete = Data\\lower.dat\r\nDELETE = " +
-                              outside.string() + "\r\nDELETE = Data\r\nDELETE = Data\\x\r\n")});
+                              outside.string() +
+                              "\r\nDELETE = ..\\..\\outside.txt\r\nDELETE = C:x\r\n"
+                              "DELETE = \\\\host\\share\\x\r\nDELETE = Data\\aux.txt\r\n"
+                              "DELETE = Data\r\nDELETE = Data\\x\r\nRUN = Tools\\none.exe\r\n")});
     EXPECT_TRUE(runPatchScript(true, server.url("/u/1.1/hashes.ini")));
     EXPECT_EQ(filesBelow(root), (std::vector<std::string>{"Data/kept.dat", "Data/lower.dat"}));
-    EXPECT_FALSE(fs::exists(outside));
+    EXPECT_TRUE(fs::exists(outside));
     EXPECT_EQ(logged("Error deleting the file:"),
               (std::vector<std::string>{"Error deleting the file:" + joined("Data"),
                                         "Error deleting the file:" + joined("Data/x")}));
+    EXPECT_EQ(logged("Deleted: "),
+              (std::vector<std::string>{"Deleted: " + joined("Data/old.dat"),
+                                        "Deleted: " + joined("Data/second.dat")}));
+    EXPECT_EQ(logged("Refused to delete outside the installation: ").size(), 5u);
+    EXPECT_EQ(logged("Opening: "),
+              std::vector<std::string>{"Opening: " + joined("Tools/none.exe")});
+
+    // A game folder that a link moved elsewhere is still the game folder; a link below it that
+    // leads out of it is no way out.
+    SKIP_WITHOUT_SYMBOLIC_LINKS();
+    writeFile(dir.path() / "moved/old.dat", "x");
+    writeFile(dir.path() / "elsewhere/kept.dat", "x");
+    fs::remove_all(root / "Astrovance");
+    ASSERT_TRUE(makeFolderLink(dir.path() / "moved", root / "Astrovance"));
+    ASSERT_TRUE(makeFolderLink(dir.path() / "elsewhere", dir.path() / "moved/out"));
+    server.script(
+        "/u/1.2/PrePatch.ini",
+        {answer(200, "DELETE = Astrovance\\old.dat\nDELETE = Astrovance\\out\\kept.dat\n")});
+    EXPECT_TRUE(runPatchScript(true, server.url("/u/1.2/hashes.ini")));
+    EXPECT_FALSE(fs::exists(dir.path() / "moved/old.dat"));
+    EXPECT_TRUE(fs::exists(dir.path() / "elsewhere/kept.dat"));
 }
 
 TEST_F(PatchRunTest, ClientAboveServerInByteOrderStartsOverAndAppliesTheList) {

@@ -11,13 +11,16 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <thread>
 
 #include "integrity/signature.h"
+#include "core/disk_space.h"
 #include "patch/extract_entries.h"
 #include "patch/update_from_web.h"
 #include "patch/update_signatures.h"
 #include "tests/patch/patch_fixture.h"
+#include "tests/support/file_size_limit.h"
 #include "tests/support/links.h"
 
 namespace {
@@ -33,7 +36,7 @@ const std::string longText = [] {
     return text;
 }();
 
-// "path=content; ..." as pairs; "<long>" stands for the long text.
+// "path=content; ..." as pairs; "<long>" stands for the long text, "<huge>" for 4 MiB.
 Files files(const std::string& text) {
     Files parsed;
     for (std::size_t at = 0; at < text.size();) {
@@ -41,7 +44,10 @@ Files files(const std::string& text) {
         const std::string item = text.substr(at, end - at);
         const std::size_t equals = item.find('=');
         const std::string content = equals == std::string::npos ? "" : item.substr(equals + 1);
-        parsed.emplace_back(item.substr(0, equals), content == "<long>" ? longText : content);
+        parsed.emplace_back(item.substr(0, equals), content == "<long>" ? longText
+                                                    : content == "<huge>"
+                                                        ? std::string(4 << 20, 'z')
+                                                        : content);
         at = end + 2;
     }
     return parsed;
@@ -75,7 +81,22 @@ std::string zipBytes(const Files& entries, bool stored = false) {
     return bytes;
 }
 
-enum class Archive { Kept, Downloaded, Garbled, WrongCrc, NotAZip };
+enum class Archive { Kept, Downloaded, Garbled, WrongCrc, NotAZip, Swollen };
+// The volume: with room, with less than the reserve free, or refusing writes past 100 kB.
+enum class Disk { Roomy, BelowReserve, RefusesWrites };
+
+// The archive with every size field of its first entry cut down to 1000 bytes: the entry then
+// unpacks to more than it declares.
+std::string swollen(std::string bytes) {
+    const auto cut = [&](const std::string& signature, std::size_t at) {
+        const auto found = bytes.find(signature);
+        if (found == std::string::npos) return;
+        for (std::size_t i = 0; i < 4; ++i) bytes[found + at + i] = "\xE8\x03\0\0"[i];
+    };
+    cut(std::string("PK\x03\x04"), 22);
+    cut(std::string("PK\x01\x02"), 24);
+    return bytes;
+}
 
 struct UpdateRow {
     const char* name;       // "web..." or "zip..." for the kind of update
@@ -93,6 +114,8 @@ struct UpdateRow {
     // after signing, "unsigned", signed by "another" key, the file "unlisted" in the strong hashes
     // or listed with the hash of other bytes ("forged": its checksum in the manifest matches).
     const char* signing = nullptr;
+    const char* outside = "";  // files beside the installation, which must stay as they are
+    Disk disk = Disk::Roomy;
 };
 void PrintTo(const UpdateRow& row, std::ostream* out) {
     *out << row.name;
@@ -111,7 +134,7 @@ const Answers escapes = [] {
     for (const char* target :
          {"/u/x", "/u/y", "/u/web//abs", "/u/web/C:/x", "/u/web//rooted", "/abs", "/rooted",
           "/u/web/.. /z", "/u/web/.../z", "/u/web/Launcher.exe", "/u/web/Release/build.log",
-          "/u/web/link/evil"})
+          "/u/web/link/evil", "/u/web/EXE.", "/u/web/aux.txt"})
         answers[target] = {answer(200, "escaped")};
     return answers;
 }();
@@ -138,11 +161,48 @@ const UpdateRow rows[] = {
     {"webSkipsUnsafeKeys", "", "safe.txt=safe", "safe.txt=safe", true,
      "Unsafe path in manifest skipped: ", "safe.txt=1",
      "../x = 1\n..\\y = 1\n/abs = 1\nC:\\x = 1\na/../../x = 1\n\\rooted = 1\n.. \\z = 1\n"
-     "...\\z = 1\n",
+     "...\\z = 1\nEXE. = 1\naux.txt = 1\n",
      Archive::Kept, nullptr, escapes},
     {"webKeyThroughALinkOnDisk", "link=link:../../../outside", "fine.txt=fine; link/evil=escaped",
      "fine.txt=fine; link=", true, "Unsafe path in manifest skipped: link/evil", "link/evil=0", "",
      Archive::Kept, nullptr, escapes},
+    // Regression: spellings of one file were fetched side by side into one staging file. One
+    // transfer, for the later line.
+    {"webOneTransferPerSpelling", "", "x=one", "x=one", true,
+     "The file list names one file twice; the later line counts: x", "x=1",
+     "./x = " + contentChecksum("two") + "\n.\\x = " + contentChecksum("two") + "\n"},
+    // Regression: a link planted at the staging name carried the server's bytes out.
+    {"webStagingLinkIsRemovedNotFollowed",
+     "z.bin.orv-partial=link:../../../outside/victim.txt",
+     "z.bin=zed",
+     "z.bin=zed",
+     true,
+     "Download complete",
+     "z.bin=1",
+     "",
+     Archive::Kept,
+     nullptr,
+     {},
+     "victim.txt=precious"},
+    // Regression: a full disk read as a lost connection. The file stops at the reserve, nothing
+    // of it stays, and the log says why.
+    // A write the disk refuses is no lost connection either: no retry, no box.
+    {"webRefusedWriteIsAFullDisk", "", "big.bin=<long>", "", false,
+     "Download stopped: the disk is full", "big.bin=1", "", Archive::Kept, nullptr, Answers(), "",
+     Disk::RefusesWrites},
+    {"webDiskFullStopsAtTheReserve",
+     "old.txt=old",
+     "old.txt=new; big.bin=<long>",
+     "old.txt=old",
+     false,
+     "Download stopped: the disk is full",
+     "",
+     "",
+     Archive::Kept,
+     nullptr,
+     {},
+     "",
+     Disk::BelowReserve},
     // A file where the update needs a folder fails alone; a failed answer is asked again.
     {"webFailureIsLoggedAndTheRestDone", "blocker=not a folder", "ok.txt=fine; flaky.txt=at last",
      "blocker=not a folder; flaky.txt=at last; ok.txt=fine", false,
@@ -188,6 +248,36 @@ const UpdateRow rows[] = {
      "", "", Archive::Kept, "Astrovance/a.txt=<long>!; Astrovance/b.txt=bravo"},
     {"zipNotAnArchive", "", "", "", false, "Error when opening the archive", "", "c.txt = 1\n",
      Archive::NotAZip},
+    {"zipStagingLinkIsRemovedNotFollowed",
+     "z.bin.orv-partial=link:../../../outside/victim.txt",
+     "z.bin=zed",
+     "z.bin=zed",
+     true,
+     "Patched: Astrovance/z.bin",
+     "",
+     "",
+     Archive::Kept,
+     nullptr,
+     {},
+     "victim.txt=precious"},
+    {"zipDiskFullStopsAtTheReserve",
+     "a.txt=installed",
+     "a.txt=<long>; b.txt=bravo",
+     "a.txt=installed",
+     false,
+     "Extraction stopped: the disk is full",
+     "",
+     "",
+     Archive::Kept,
+     nullptr,
+     {},
+     "",
+     Disk::BelowReserve},
+    // Regression: an entry that unpacks to far more than it declares (a zip bomb) filled the disk
+    // before its checksum refused it.
+    {"zipEntryStopsAtItsDeclaredSize", "a.txt=installed", "a.txt=<huge>; b.txt=bravo",
+     "a.txt=installed; b.txt=bravo", false, "Extraction refused: Astrovance/a.txt holds more than",
+     "", "", Archive::Swollen},
     // Only plain files come out of the archive: a link entry is refused, and the entry below its
     // name lands in a folder inside.
     {"zipLinkEntryCarriesNothingOutside", "", "fine.txt=fine; link/evil=escaped",
@@ -349,6 +439,8 @@ TEST_P(UpdateTable, LeavesWhatTheRowSays) {
     const std::string folder = full ? "full/" : "web/";
     fs::create_directories(dir.path() / "outside");
     fs::create_directories(gameFile(""));
+    for (const auto& [path, content] : files(row.outside))
+        writeFile(dir.path() / "outside" / path, content);
     Files unscanned;
     for (const auto& [path, content] : files(row.installed)) {
         if (path.starts_with("+"))
@@ -377,6 +469,7 @@ TEST_P(UpdateTable, LeavesWhatTheRowSays) {
             for (std::size_t at = 200; at < 1200; ++at)
                 bytes[at] = static_cast<char>(bytes[at] ^ 0x5A);
         if (row.archive == Archive::NotAZip) bytes = "not a zip file at all";
+        if (row.archive == Archive::Swollen) bytes = swollen(bytes);
         serve("full/ORV.zip", bytes);
         serve("full/full.ini", "full.zip = " + contentChecksum(bytes) + "\n");
         if (row.archive != Archive::Downloaded && row.archive != Archive::NotAZip)
@@ -393,10 +486,26 @@ TEST_P(UpdateTable, LeavesWhatTheRowSays) {
         serveSignatures([this](auto& path, auto& content) { serve(path, content); }, row, folder,
                         served, files(row.offered));
     }
+#ifdef _WIN32
+    if (row.disk == Disk::RefusesWrites) GTEST_SKIP() << "no file size limit for one process";
+#else
+    std::optional<FileSizeLimit> refusing;
+    if (row.disk == Disk::RefusesWrites) refusing.emplace(100000);
+#endif
+    struct Volume {
+        explicit Volume(bool full) {
+            if (full)
+                freeSpaceQuery = [](const std::string&) { return std::optional<std::uint64_t>(0); };
+        }
+        ~Volume() { freeSpaceQuery = &platform::freeSpace; }
+    } volume(row.disk == Disk::BelowReserve);
 
     EXPECT_EQ(full ? updateFilesFromZip(server.url("/u/full/ORV.zip"), installationRoot)
                    : updateFilesFromWeb(server.url("/u/web/files.ini"), installationRoot),
               row.complete);
+#ifndef _WIN32
+    refusing.reset();
+#endif
 
     Files after;
     for (const std::string& file : filesBelow(gameFile("")))
@@ -404,12 +513,18 @@ TEST_P(UpdateTable, LeavesWhatTheRowSays) {
     EXPECT_EQ(after, files(row.after));
     for (const std::string& file : filesBelow(dir.path()))  // nothing lands outside
         EXPECT_TRUE(file.starts_with("Documents/") || file.starts_with("server/") ||
-                    file.starts_with("outer/install/"))
+                    file.starts_with("outer/install/") || file.starts_with("outside/"))
             << file;
     const bool changedArchive = row.signing && std::string(row.signing) == "changed:ORV.zip";
+    Files outside;
+    for (const std::string& file : filesBelow(dir.path() / "outside"))
+        outside.emplace_back(file, readFile(dir.path() / "outside" / file));
+    EXPECT_EQ(outside, files(row.outside));
     EXPECT_TRUE(!full || changedArchive || readFile(root / "ORV.zip") == bytes)
         << "kept for later runs";
-    EXPECT_FALSE(logged(row.log).empty()) << row.log;
+    std::string logText;
+    for (const auto& line : logMessages()) logText += line + "\n";
+    EXPECT_FALSE(logged(row.log).empty()) << row.log << " in\n" << logText;
     for (const auto& [target, count] : files(row.requests))
         EXPECT_EQ(server.requests("/u/" + folder + target), std::stoi(count)) << target;
     EXPECT_EQ(PatchProgress.overallProgress, 100);
@@ -472,6 +587,8 @@ TEST_F(PatchTest, FileLineNeverPairsOneTransfersNameWithAnothersPercentage) {
 TEST_F(PatchTest, SingleEntryExtractionRefusesClimbingAndAbsoluteEntries) {
     const std::string refused[] = {"Astrovance/../../evil", "C:/evil",
                                    forwardSlashes(pathText(dir.path() / "absolute-evil"))};
+    const char* why[] = {"it leads out of its folder", "it names a drive or a stream",
+                         "it is absolute"};
     Files entries = {{"Astrovance/data/a.dat", "alpha"}};
     for (const std::string& name : refused) entries.emplace_back(name, "escaped");
 #ifndef _WIN32  // nor may a link on disk carry an entry out (Wine makes no links)
@@ -486,10 +603,10 @@ TEST_F(PatchTest, SingleEntryExtractionRefusesClimbingAndAbsoluteEntries) {
     for (const auto& file : bystanders) writeFile(file, "someone else's");
 
     std::vector<std::string> expected;
-    for (const std::string& name : refused) {
-        extractEntry("ORV.zip", name);
+    for (std::size_t i = 0; i < std::size(refused); ++i) {
+        extractEntry("ORV.zip", refused[i]);
         expected.push_back("Error when extracting the file");
-        expected.push_back("Extraction refused: " + name + " lies outside the installation");
+        expected.push_back("Extraction refused: " + refused[i] + ": " + why[i]);
     }
 #ifndef _WIN32
     extractEntry("ORV.zip", "Astrovance/linked/evil");

@@ -9,12 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "core/disk_space.h"
 #include "core/ini_document.h"
+#include "core/patch_progress.h"
 #include "core/user_paths.h"
 #include "integrity/checksum.h"
 #include "net/endpoints.h"
 #include "net/retry_pause.h"
 #include "patch/patch_thread.h"
+#include "platform/platform.h"
 #include "testdata/make_install.h"
 #include "tests/support/file_size_limit.h"
 #include "tests/support/http_server.h"
@@ -30,11 +33,15 @@ struct Row {
     const char* name;
     bool diskFull;
     std::string logged;
+    bool reserve = false;  // the disk full as the launcher sees it: less free than its reserve
 };
 
 const std::string zip = "/updates/1.0/ORV.zip";
 #ifndef ORV_DISK_FAULTS
-const Row rows[] = {{"archiveCutTwice", false, "Resuming download at byte "}};
+// Regression: updates wrote until the disk was full. Nothing is written while less than the
+// reserve is free, and the run ends saying the disk is full.
+const Row rows[] = {{"archiveCutTwice", false, "Resuming download at byte "},
+                    {"reserveLeftFree", true, "Extraction stopped: the disk is full", true}};
 #else
 // Regression: extraction wrote straight over the installed file, so a full disk left it cut off.
 // The largest file of the archive differs on disk and cannot be extracted again: no version is
@@ -124,7 +131,10 @@ TEST_P(Session, LeavesEveryFileAtAVersion) {
         overrideEndpoints(http.url(), http.url());
         const WorkingFolder inRoot(root);
         const FileSizeLimit full(diskLimit);
+        if (row.reserve)
+            freeSpaceQuery = [](const std::string&) { return std::optional<std::uint64_t>(0); };
         patchThreadFrom(http.url());
+        freeSpaceQuery = &platform::freeSpace;
     }
     std::string logText;
     for (const auto& line : logMessages()) logText += line.substr(0, 200) + "\n";
@@ -148,6 +158,7 @@ TEST_P(Session, LeavesEveryFileAtAVersion) {
     EXPECT_EQ(version, row.diskFull ? "0.9" : made.incVersion) << logText;
     EXPECT_EQ(notYetCurrent() == "", !row.diskFull) << logText;
     EXPECT_EQ(IniDocument::getValue(settings, "CLIENT", "token"), "f00dcafe");
+    EXPECT_EQ(PatchProgress.outcome == DiskFull, row.reserve);
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, Session, testing::ValuesIn(rows),

@@ -281,6 +281,8 @@ function clientBody() {
     el('button', { id: 'repairGo' }),
     el('span', { id: 'ut1' }),
     el('span', { id: 'ut2' }),
+    el('span', { id: 'eyebrow' }),
+    el('h1', { id: 'headline' }),
     form,
   ]);
 }
@@ -377,8 +379,16 @@ async function asyncTest(name, body) {
     page.byId('repairGo').click();
     assert.deepStrictEqual(page.sent, ['StartAstrovance', 'OpenSettingsFolder', 'RepairAstrovance']);
 
-    page.post('{"action": "updateText", "elementId": "ut1", "newText": "STEP 1/1 - Update Complete"}');
-    assert.strictEqual(page.byId('ut1').textContent, 'STEP 1/1 - Update Complete');
+    // The headline follows how the run ended.
+    for (const [status, eyebrow, headline] of [
+      ['STEP 1/1 - Update Incomplete', 'Update incomplete', 'Some files could not be updated'],
+      ['STEP 0/0 - Download Server Unreachable', 'Installation not checked', 'Current version unknown'],
+      ['STEP 1/1 - Update Complete', 'Installation up to date', 'Ready for launch'],
+    ]) {
+      page.post(JSON.stringify({ action: 'updateText', elementId: 'ut1', newText: status }));
+      assert.strictEqual(page.byId('ut1').textContent, status);
+      assert.deepStrictEqual([page.byId('eyebrow').textContent, page.byId('headline').textContent], [eyebrow, headline]);
+    }
   });
 
   process.exitCode = failures ? 1 : 0;

@@ -275,6 +275,13 @@ const Sender senders[] = {
      "close??2025-05-17 12:03:56 - Repair ? Astrovance and then ma..."},
     {"https://Orv.Example", u"https://ORV.example:443/launcher_client/", u"loadMore", nullptr},
     {"http://[::1]:47811", u"http://[::1]:47811/patcher/", u"loadMore", nullptr},
+    {"http://[FE80::A]:47811", u"http://[fe80::a]:47811/", u"loadMore", nullptr},
+    // Spellings that browsers read as another host are no origin at all.
+    {local, u"http://0x7f.1:47811/", u"loadMore", "http://0x7f.1:47811/"},
+    {local, u"http://%31%32%37.0.0.1:47811/", u"loadMore", "http://%31%32%37.0.0.1:47811/"},
+    {"http://[::1]:47811", u"http://[0::1]:47811/", u"loadMore", "http://[0::1]:47811/"},
+    {local, u"http://evil.example\\@127.0.0.1:47811/", u"loadMore",
+     "http://evil.example\\@127.0.0.1:47811/"},
 };
 
 TEST_F(Web, PageMessagesActOnlyWhenPostedByTheWebServicesOwnPages) {

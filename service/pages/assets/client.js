@@ -128,11 +128,32 @@
     ORV.send('RepairAstrovance');
   });
 
+  // The headline follows the launcher's status line: only a complete run means up to date.
+  var HEADLINES = [
+    [/Update Complete/, 'Installation up to date', 'Ready for launch',
+      'Your copy of Astrovance carries the current ORV release. Check the settings and jump in.'],
+    [/Update Incomplete/, 'Update incomplete', 'Some files could not be updated',
+      'The game may start, but it is not the current ORV release. The launcher tries again at its next start; Repair checks every file now.'],
+    [/Download Server Unreachable|No Current Version Published/, 'Installation not checked', 'Current version unknown',
+      'The launcher could not learn the current ORV release, so your copy was not checked. It tries again at its next start.'],
+    [/Scanning|Downloading|Patching/, 'Checking the installation', 'One moment',
+      'The launcher is bringing your copy of Astrovance up to date.'],
+  ];
+  function showHeadline(status) {
+    var match = HEADLINES.filter(function (row) { return row[0].test(status); })[0];
+    if (!match) return;
+    ['eyebrow', 'headline', 'lead'].forEach(function (id, i) {
+      var element = document.getElementById(id);
+      if (element) element.textContent = match[i + 1];
+    });
+  }
+
   ORV.onMessage(function (message) {
     if (!message || message.action !== 'updateText' || typeof message.elementId !== 'string') return;
     var element = document.getElementById(message.elementId);
     if (element && (message.elementId === 'ut1' || message.elementId === 'ut2')) {
       element.textContent = ORV.plain(message.newText).replace(/>ORV</g, 'ORV').trim();
+      if (message.elementId === 'ut1') showHeadline(element.textContent);
     }
   });
 
