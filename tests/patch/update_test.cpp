@@ -14,8 +14,8 @@
 #include <optional>
 #include <thread>
 
-#include "integrity/signature.h"
 #include "core/disk_space.h"
+#include "integrity/signature.h"
 #include "patch/extract_entries.h"
 #include "patch/update_from_web.h"
 #include "patch/update_signatures.h"
@@ -183,13 +183,14 @@ const UpdateRow rows[] = {
      Archive::Kept,
      nullptr,
      {},
+     nullptr,
      "victim.txt=precious"},
     // Regression: a full disk read as a lost connection. The file stops at the reserve, nothing
     // of it stays, and the log says why.
     // A write the disk refuses is no lost connection either: no retry, no box.
     {"webRefusedWriteIsAFullDisk", "", "big.bin=<long>", "", false,
-     "Download stopped: the disk is full", "big.bin=1", "", Archive::Kept, nullptr, Answers(), "",
-     Disk::RefusesWrites},
+     "Download stopped: the disk is full", "big.bin=1", "", Archive::Kept, nullptr, Answers(),
+     nullptr, "", Disk::RefusesWrites},
     {"webDiskFullStopsAtTheReserve",
      "old.txt=old",
      "old.txt=new; big.bin=<long>",
@@ -201,6 +202,7 @@ const UpdateRow rows[] = {
      Archive::Kept,
      nullptr,
      {},
+     nullptr,
      "",
      Disk::BelowReserve},
     // A file where the update needs a folder fails alone; a failed answer is asked again.
@@ -259,6 +261,7 @@ const UpdateRow rows[] = {
      Archive::Kept,
      nullptr,
      {},
+     nullptr,
      "victim.txt=precious"},
     {"zipDiskFullStopsAtTheReserve",
      "a.txt=installed",
@@ -271,6 +274,7 @@ const UpdateRow rows[] = {
      Archive::Kept,
      nullptr,
      {},
+     nullptr,
      "",
      Disk::BelowReserve},
     // Regression: an entry that unpacks to far more than it declares (a zip bomb) filled the disk
