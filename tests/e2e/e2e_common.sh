@@ -52,3 +52,18 @@ start_service() {
   done
   pids+=("$service_pid")
 }
+
+# A launcher session's folders below `work`, for a user whose home is $1: the installation, the
+# download server's files, the service's test driver, the user folder and its settings file.
+lay_out_session() {
+  home=$1 install=$work/install server=$work/server driver=$work/driver
+  user_folder="$home/Documents/My Games/ORV"
+  settings="$user_folder/ClientSettings.ini"
+  mkdir -p "$driver" && touch "$driver/commands"
+}
+
+# What the session has shown: pages the service saw served, lines in the launcher's log, a value
+# of an INI file (file, section, key).
+seen() { grep -q -- "$1" "$driver/seen.log" 2>/dev/null; }
+log_has() { cat "$user_folder"/Logs/*.log 2>/dev/null | grep -qF -- "$1"; }
+ini() { sed -n "/^\[$2\]/,/^\[/p" "$1" | grep -m1 "^$3=" | cut -d= -f2-; }

@@ -11,10 +11,7 @@ mkdir -p "$artefacts"
 source "$here/e2e_common.sh"
 start_xvfb
 
-home=$work/home install=$work/install server=$work/server driver=$work/driver
-user_folder="$home/Documents/My Games/ORV"
-settings="$user_folder/ClientSettings.ini"
-mkdir -p "$driver" && touch "$driver/commands"
+lay_out_session "$work/home"
 
 "$make_install" --install "$install" --server "$server" --scenario behind-one-inc \
   --client-settings "$settings" >"$work/make-install.log" || { echo "FAIL: generator"; exit 1; }
@@ -23,10 +20,7 @@ start_service --download-dir "$server" --store "$work/store.json" --test-driver 
   --rate-limit 2048
 
 screenshot() { import -display "$DISPLAY" -window root "$artefacts/$1.png" 2>/dev/null; }
-seen() { grep -q -- "$1" "$driver/seen.log" 2>/dev/null; }
 command() { echo "$1" >>"$driver/commands"; }
-log_has() { cat "$user_folder"/Logs/*.log 2>/dev/null | grep -qF -- "$1"; }
-ini() { sed -n "/^\[$2\]/,/^\[/p" "$1" | grep -m1 "^$3=" | cut -d= -f2-; }
 
 # The desktop's browser: a stand-in xdg-open first on the launcher's PATH notes what it is given.
 mkdir -p "$work/bin"

@@ -12,13 +12,7 @@ work=$(mktemp -d /tmp/orv-signed-e2e.XXXXXX)
 source "$here/e2e_common.sh"
 start_xvfb
 
-home=$work/home install=$work/install server=$work/server driver=$work/driver
-user_folder="$home/Documents/My Games/ORV"
-settings="$user_folder/ClientSettings.ini"
-mkdir -p "$driver" && touch "$driver/commands"
-seen() { grep -q -- "$1" "$driver/seen.log" 2>/dev/null; }
-log_has() { cat "$user_folder"/Logs/*.log 2>/dev/null | grep -qF -- "$1"; }
-ini() { sed -n "/^\[$2\]/,/^\[/p" "$1" | grep -m1 "^$3=" | cut -d= -f2-; }
+lay_out_session "$work/home"
 game_files() { (cd "$install" && find Astrovance -type f -print0 | sort -z | xargs -0 md5sum); }
 
 "$make_install" --install "$install" --server "$server" --scenario behind-one-inc \

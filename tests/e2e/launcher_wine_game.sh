@@ -26,10 +26,7 @@ mkdir -p "$HOME/Documents"
 key='HKCU\Software\Microsoft\Microsoft Games\Astrovance\1.0'
 wine reg add "$key" /f >"$work/prefix.log" 2>&1
 wineserver -w
-install=$work/install server=$work/server driver=$work/driver
-user_folder="$HOME/Documents/My Games/ORV"
-settings="$user_folder/ClientSettings.ini"
-mkdir -p "$driver" && touch "$driver/commands"
+lay_out_session "$HOME"
 "$make_install" --install "$install" --server "$server" --scenario behind-one-inc --mz-exe \
   --client-settings "$settings" >"$work/make-install.log" || { echo "FAIL: generator"; exit 1; }
 
@@ -41,9 +38,6 @@ json.dump({"secret": "5ec7e7", "clients": {"winee2e": {"accountName": sys.argv[1
           open(sys.argv[2], "w"))' "$name" "$work/store.json"
 start_service --download-dir "$server" --store "$work/store.json" --test-driver "$driver"
 
-seen() { grep -q -- "$1" "$driver/seen.log" 2>/dev/null; }
-log_has() { cat "$user_folder"/Logs/*.log 2>/dev/null | grep -qF -- "$1"; }
-ini() { sed -n "/^\[$2\]/,/^\[/p" "$1" | grep -m1 "^$3=" | cut -d= -f2-; }
 account_synced() { test "$(ini "$settings" MPID MPAccountName)" = "$name"; }
 
 (cd "$install" && LC_ALL=C exec "$launcher") >"$work/launcher.out" 2>&1 &
